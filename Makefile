@@ -1,0 +1,22 @@
+# The two front-door commands (make run, make test) and the developer extras.
+.PHONY: run test build bench fuzz clean
+
+run:
+	./tools/run.sh
+
+test:
+	./tools/test.sh
+
+build:
+	./tools/install-deps.sh
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows
+
+bench:
+	./tools/bench.sh
+
+fuzz:
+	./tools/fuzz.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,14 @@
+#!/bin/sh
+# `make run`: installs what is missing, builds, and starts the program on the
+# user's display. Without a display it runs the scripted demonstration instead.
+set -e
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+cd "$ROOT"
+./tools/install-deps.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+./tools/wine-prefix.sh
+if [ -n "$DISPLAY" ] && [ -z "$KV_DEMO" ]; then
+    exec ./tools/wine-run build/windows/bin/Kestelvarnholm.exe
+fi
+exec ./tools/demo.sh
