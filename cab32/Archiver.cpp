@@ -206,12 +206,12 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                 return MakeError(CAB_E_SOURCE_OPEN, path, sys);
             if (info.isFolder)
                 return MakeError(CAB_E_SOURCE_IS_FOLDER, path);
-            if (info.size > kMaxFolderBytes)
+            if (info.size > options.folderLimit)
                 return MakeError(CAB_E_FILE_TOO_LARGE, path);
             PlannedFile p;
             p.size = info.size;
             p.nameLen = static_cast<uint16_t>(name.size());
-            p.newFolder = plan.empty() || folderBytes + info.size > kMaxFolderBytes;
+            p.newFolder = plan.empty() || folderBytes + info.size > options.folderLimit;
             if (p.newFolder)
             {
                 ++folders;

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cab32/CabError.h"
+#include "cab32/CabFormat.h"
 #include "cab32/CabIo.h"
 #include "cab32/CommandLine.h"
 
@@ -19,6 +20,7 @@ struct ArchiveOptions
     LeadByteTest lead = IsLeadByte932; // the ANSI code page's lead bytes
     int level = 6;                     // zlib compression level
     uint16_t setID = 0;                // CFHEADER.setID
+    uint64_t folderLimit = kMaxFolderBytes; // uncompressed bytes a folder may hold
 };
 
 struct ArchiveReport

@@ -117,7 +117,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result)
         return Damaged("reserved header field not zero");
     if (h.versionMajor != 1 || h.versionMinor != 3)
         return Damaged("not version 1.3");
-    if (h.flags != 0)
+    if (h.flags != 0 || h.iCabinet != 0)
         return Damaged("cabinet set or reserve flags");
     if (h.cbCabinet != size || size > kMaxCabinetBytes)
         return Damaged("cbCabinet differs from the file size");

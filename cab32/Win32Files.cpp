@@ -172,6 +172,10 @@ uint32_t Win32Files::CreateTemp(const std::string& target, std::unique_ptr<ByteS
 
 uint32_t Win32Files::Replace(const std::string& tempPath, const std::string& target)
 {
+    // Windows refuses to replace a read-only file; some emulations do not, so ask first.
+    DWORD existing = GetFileAttributesA(target.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
+        return ERROR_ACCESS_DENIED;
     if (!MoveFileExA(tempPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return LastError();
     return 0;
