@@ -1,6 +1,5 @@
 #include "framework/CArchive.h"
 #include "framework/CMemFile.h"
-#include "tests/framework/TestSupport.h"
 
 #include <gtest/gtest.h>
 
