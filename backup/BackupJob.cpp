@@ -124,7 +124,9 @@ bool BackupJob::IsFolderIncluded(const CString& folderName)
 // wrong line.
 CString BackupJob::MakeRelativePath(const CString& fullPath) const
 {
-    CString source = m_pProject ? m_pProject->sourceFolder : CString();
+    CString source = !m_strResolvedSource.IsEmpty() ? m_strResolvedSource
+                     : m_pProject                   ? m_pProject->sourceFolder
+                                                    : CString();
     CString root(source);
     EnsureBackslash(root);
     CString walked;
@@ -184,6 +186,7 @@ bool BackupJob::Run(Project* project)
 {
     m_pProject = project;
     m_arrSkippedFolders.RemoveAll();
+    m_strResolvedSource.Empty();
     if (!project)
         return false;
 
@@ -195,6 +198,16 @@ bool BackupJob::Run(Project* project)
     if (!PathIsDirectoryA(sourceFolder)) {
         AfxMessageBox("ソースフォルダが存在しません。", MB_OK);
         return false;
+    }
+    // A relative folder is taken from the current folder now: the save dialog
+    // may move the current folder before the walk.
+    if (PathIsRelativeA(sourceFolder)) {
+        char full[MAX_PATH] = "";
+        DWORD length = GetFullPathNameA(sourceFolder, MAX_PATH, full, nullptr);
+        if (length > 0 && length < MAX_PATH) {
+            m_strResolvedSource = full;
+            sourceFolder = m_strResolvedSource;
+        }
     }
     // The archiver is loaded before the user chooses a file, so that a missing
     // library is told before any work is asked for.
@@ -233,7 +246,7 @@ bool BackupJob::Run(Project* project)
         return false;
     }
 
-    CString sourceWithBackslash = project->sourceFolder;
+    CString sourceWithBackslash = m_strResolvedSource.IsEmpty() ? project->sourceFolder : m_strResolvedSource;
     EnsureBackslash(sourceWithBackslash);
     CString commandLine;
     commandLine.Format("-a \"%s\" \"%s\" \"@%s\"", dialog.GetPathName().GetString(), sourceWithBackslash.GetString(),

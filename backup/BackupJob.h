@@ -36,6 +36,10 @@ public:
 
 private:
     CString MakeRelativePath(const CString& fullPath) const;
+
+    // The source folder as a full path when the project stores a relative one
+    // (the save dialog may change the current folder); empty otherwise.
+    CString m_strResolvedSource;
 };
 
 // Empties dest, then appends the pieces of text between delimiters; a piece at

@@ -54,6 +54,7 @@ struct DialogSeen
 };
 DialogSeen g_dialog;
 const char* g_chosen = nullptr;
+const char* g_dialogMovesTo = nullptr; // the real dialog may change the current folder
 
 BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL)
 {
@@ -62,6 +63,8 @@ BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL)
     g_dialog.defExt = ofn->lpstrDefExt ? ofn->lpstrDefExt : "<null>";
     g_dialog.flags = ofn->Flags;
     g_dialog.owner = ofn->hwndOwner;
+    if (g_dialogMovesTo)
+        SetCurrentDirectoryA(g_dialogMovesTo);
     if (!g_chosen)
         return FALSE;
     lstrcpynA(ofn->lpstrFile, g_chosen, ofn->nMaxFile);
@@ -84,6 +87,7 @@ protected:
         g_archiverResult = 0;
         g_dialog = DialogSeen{0, "", "", 0, nullptr};
         g_chosen = "Z:\\tmp\\out.cab";
+        g_dialogMovesTo = nullptr;
         m_window.m_hWnd = reinterpret_cast<HWND>(0x4321);
         m_thread.m_pMainWnd = &m_window;
 
@@ -173,6 +177,23 @@ TEST_F(BackupRun, SuccessfulRunCallsTheArchiverWithTheCommandLine)
     EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), m_boxes.Boxes()[0].type);
     EXPECT_EQ(before.backupFolder, m_project.backupFolder);
     EXPECT_EQ(before.ignoredExtensions, m_project.ignoredExtensions);
+}
+
+TEST_F(BackupRun, RelativeSourceFolderIsTakenBeforeTheDialogMovesTheCurrentFolder)
+{
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(m_sources.Path()));
+    g_dialogMovesTo = m_program.Path();
+    m_project.sourceFolder = "src";
+    BackupJob job;
+    bool result = job.Run(&m_project);
+    SetCurrentDirectoryA(previous);
+
+    EXPECT_TRUE(result);
+    EXPECT_EQ(ExpectedCommandLine(), g_archiver.commandLine);
+    EXPECT_EQ("\"a.txt\"\r\n", ReadBytes(ResponsePath()));
+    EXPECT_EQ(CString("src"), m_project.sourceFolder);
 }
 
 TEST_F(BackupRun, ArchiverFailureIsReported)
