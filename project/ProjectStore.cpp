@@ -48,12 +48,17 @@ void LoadProjectList(ProjectList& list, const CString& path)
     SetDamaged(path, false);
 
     CFile file;
-    if (file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) {
+    CFileException openError;
+    if (file.Open(path, CFile::modeRead | CFile::shareDenyWrite, &openError)) {
         CArchive ar(&file, CArchive::load);
         bool clean = ReadProjectFile(ar, list);
         ar.Abort();
         file.Abort();
         SetDamaged(path, !clean);
+    } else if (openError.m_lOsError != ERROR_FILE_NOT_FOUND && openError.m_lOsError != ERROR_PATH_NOT_FOUND) {
+        // A file that is there but could not be read (locked by another
+        // program, no access) holds projects that this list does not have.
+        SetDamaged(path, true);
     }
 
     if (list.GetCount() == 0) {

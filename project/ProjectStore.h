@@ -10,8 +10,9 @@ CString GetProjectFilePath();
 
 // Empties list and fills it from the file at path, showing nothing on any
 // failure. Leaves at least one entry: when none was read, a default project is
-// added and selected. A file that was opened but did not read cleanly is
-// remembered, so that the next save first keeps it as path + ".bak".
+// added and selected. A file that did not read cleanly, or that is there but
+// could not be opened, is remembered, so that the next save first keeps it as
+// path + ".bak".
 void LoadProjectList(ProjectList& list, const CString& path);
 
 // Writes list to path and returns true when the whole file was written. The
