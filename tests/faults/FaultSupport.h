@@ -182,6 +182,16 @@ private:
     bool m_started = false;
 };
 
+// The bytes of a project.dat that holds one project, selected.
+inline std::string ProjectFile(const std::string& name, const std::string& sourceFolder = "")
+{
+    std::string file = "\x0E" "KESTELVARNHOLM";
+    file += std::string("\x01\x00\x00\x00", 4) + std::string("\x00\x00\x00\x00", 4);
+    for (const std::string& text : {name, sourceFolder})
+        file += std::string(1, static_cast<char>(text.size())) + text;
+    return file + std::string(3, '\0');
+}
+
 // The names in a folder, sorted, without "." and "..".
 inline std::vector<std::string> Names(const std::string& folder)
 {

@@ -41,14 +41,6 @@ const char kUnlisted[] = "読み取れなかったフォルダが";
     if (!(disk).Mounted())        \
     GTEST_SKIP() << "a small tmpfs could not be mounted (mount needs root): the full-disk case was not run"
 
-std::string ProjectFile(const std::string& name)
-{
-    std::string file = "\x0E" "KESTELVARNHOLM";
-    file += std::string("\x01\x00\x00\x00", 4) + std::string("\x00\x00\x00\x00", 4);
-    file += std::string(1, static_cast<char>(name.size())) + name + std::string(4, '\0');
-    return file;
-}
-
 bool StartsWith(const std::string& text, const std::string& start)
 {
     return text.compare(0, start.size(), start) == 0;
