@@ -67,14 +67,19 @@ public:
         m_process = process.hProcess;
         m_pid = process.dwProcessId;
         for (DWORD waited = 0; waited < 15000; waited += 20) {
-            m_dialog = FindWindowOf([](HWND window) { return Caption(window) == kMainCaption && IsDialog(window); });
-            if (m_dialog)
+            m_dialog = FindWindowOf([](HWND window) {
+                return Caption(window) == kMainCaption && IsDialog(window) && IsWindowVisible(window);
+            });
+            // Visible means initialised; idle means the start-up messages are handled.
+            if (m_dialog) {
+                WaitForInputIdle(m_process, 5000);
                 return true;
+            }
             if (FindWindowOf([](HWND window) { return Caption(window) == "Kestelvarnholm" && IsDialog(window); })) {
                 m_placeholder = true;
                 return false;
             }
-            if (WaitForSingleObject(m_process, 20) == WAIT_OBJECT_0)
+            if (Pump(20))
                 return false;
         }
         return false;
@@ -110,7 +115,7 @@ public:
                 return IsDialog(window) && IsWindowVisible(window) && GetDlgItem(window, kMessageText) &&
                        !FindDescendant(window, kFileNameCombo) && Caption(window) != kMainCaption;
             });
-            if (!box.window && WaitForSingleObject(m_process, 20) == WAIT_OBJECT_0)
+            if (!box.window && Pump(20))
                 break;
         }
         if (box.window)
@@ -155,10 +160,23 @@ public:
 
     bool WaitForExit(DWORD milliseconds = 10000)
     {
-        return m_process && WaitForSingleObject(m_process, milliseconds) == WAIT_OBJECT_0;
+        bool ended = false;
+        for (DWORD waited = 0; m_process && !ended && waited <= milliseconds; waited += 20)
+            ended = Pump(milliseconds ? 20 : 0);
+        return ended;
     }
 
 private:
+    // Handles this thread's messages for up to milliseconds; true once the program has ended.
+    bool Pump(DWORD milliseconds)
+    {
+        DWORD result = MsgWaitForMultipleObjects(1, &m_process, FALSE, milliseconds, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        return result == WAIT_OBJECT_0;
+    }
+
     static std::string WindowText(HWND window)
     {
         char text[2048] = "";

@@ -315,7 +315,7 @@ TEST_F(ProgramCase, TwoCopiesAtOnce)
         EXPECT_EQ(Texts{}, CloseAndAnswer(first));
         EXPECT_EQ(ProjectFile("first"), ReadBytes(DataPath().c_str()));
     }
-    for (int round = 0; round < 3; round++) {
+    for (int round = 0; round < 2; round++) {
         ProgramCopy first, second;
         START(first, ProgramFolder());
         START(second, ProgramFolder());
