@@ -182,6 +182,39 @@ private:
     bool m_started = false;
 };
 
+// A source tree of two sibling folders for a folder that vanishes during the
+// walk: the one that the listing gives first holds many files, so that the
+// walk is still in it when the other one is taken away.
+struct VanishingTree
+{
+    std::string walkedFirst;
+    std::string vanishing;
+};
+
+inline VanishingTree MakeVanishingTree(const std::string& unixFolder, const std::string& folder, int files)
+{
+    VanishingTree tree;
+    if (RunUnix("mkdir -p " + unixFolder + "/p " + unixFolder + "/q") != 0)
+        return tree;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return tree;
+    do {
+        std::string name = entry.cFileName;
+        if (name == "p" || name == "q") {
+            tree.walkedFirst = name;
+            tree.vanishing = name == "p" ? "q" : "p";
+            break;
+        }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    if (RunUnix("cd " + unixFolder + " && seq -f " + tree.walkedFirst + "/file_with_a_long_name_%g.c " +
+                std::to_string(files) + " | xargs touch && echo x > " + tree.vanishing + "/late.c") != 0)
+        tree = VanishingTree();
+    return tree;
+}
+
 // The bytes of a project.dat that holds one project, selected.
 inline std::string ProjectFile(const std::string& name, const std::string& sourceFolder = "")
 {

@@ -106,16 +106,17 @@ public:
                      reinterpret_cast<LPARAM>(GetDlgItem(m_dialog, id)));
     }
 
-    // The next message box shown by the program; no window when none came.
+    // The next message box shown by the program; no window when none came
+    // within milliseconds (0: looks once).
     Box WaitForBox(DWORD milliseconds = 10000)
     {
         Box box;
-        for (DWORD waited = 0; waited < milliseconds && !box.window; waited += 20) {
+        for (DWORD waited = 0; !box.window; waited += 20) {
             box.window = FindWindowOf([](HWND window) {
                 return IsDialog(window) && IsWindowVisible(window) && GetDlgItem(window, kMessageText) &&
                        !FindDescendant(window, kFileNameCombo) && Caption(window) != kMainCaption;
             });
-            if (!box.window && Pump(20))
+            if (box.window || waited >= milliseconds || Pump(20))
                 break;
         }
         if (box.window)
