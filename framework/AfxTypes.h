@@ -15,6 +15,8 @@ typedef unsigned int UINT;
 typedef std::uint8_t BYTE;
 typedef std::uint16_t WORD;
 typedef std::uint32_t DWORD;
+typedef std::uint64_t ULONGLONG;
+typedef std::int64_t LONGLONG;
 typedef std::int32_t LONG;
 typedef std::uintptr_t DWORD_PTR;
 typedef std::intptr_t INT_PTR;

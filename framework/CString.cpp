@@ -74,12 +74,25 @@ CString& CString::operator+=(char ch)
     return *this;
 }
 
+// Positions advance by whole characters, so a byte that is the second half of
+// a double-byte character is never taken for ch. start must be a character
+// boundary.
 int CString::Find(char ch, int start) const
 {
     if (start < 0 || start >= GetLength())
         return -1;
+#ifdef _WIN32
+    const unsigned char* begin = reinterpret_cast<const unsigned char*>(m_data.c_str());
+    const unsigned char* end = begin + m_data.size();
+    for (const unsigned char* p = begin + start; p < end; p = _mbsinc(p)) {
+        if (*p == static_cast<unsigned char>(ch))
+            return static_cast<int>(p - begin);
+    }
+    return -1;
+#else
     size_t pos = m_data.find(ch, static_cast<size_t>(start));
     return pos == std::string::npos ? -1 : static_cast<int>(pos);
+#endif
 }
 
 int CString::Find(LPCSTR sub, int start) const
@@ -92,8 +105,15 @@ int CString::Find(LPCSTR sub, int start) const
 
 int CString::ReverseFind(char ch) const
 {
+#ifdef _WIN32
+    int found = -1;
+    for (int pos = Find(ch, 0); pos >= 0; pos = Find(ch, pos + 1))
+        found = pos;
+    return found;
+#else
     size_t pos = m_data.rfind(ch);
     return pos == std::string::npos ? -1 : static_cast<int>(pos);
+#endif
 }
 
 CString CString::Mid(int first) const
@@ -160,7 +180,7 @@ CString& CString::TrimLeft(char target)
 }
 
 // A trail byte of a double-byte character is never below 0x40, so trimming
-// white space or a single-byte target from the end never splits a character.
+// white space from the end never splits a character.
 CString& CString::TrimRight()
 {
     size_t pos = m_data.find_last_not_of(" \t\r\n\v\f");
@@ -168,10 +188,25 @@ CString& CString::TrimRight()
     return *this;
 }
 
+// A target of 0x40 or above may be the second byte of a double-byte
+// character, so the text is walked by whole characters.
 CString& CString::TrimRight(char target)
 {
+#ifdef _WIN32
+    const unsigned char* begin = reinterpret_cast<const unsigned char*>(m_data.c_str());
+    const unsigned char* end = begin + m_data.size();
+    const unsigned char* keep = begin;
+    for (const unsigned char* p = begin; p < end;) {
+        const unsigned char* next = _mbsinc(p);
+        if (*p != static_cast<unsigned char>(target) || next - p != 1)
+            keep = next;
+        p = next;
+    }
+    m_data.erase(static_cast<size_t>(keep - begin > end - begin ? end - begin : keep - begin));
+#else
     size_t pos = m_data.find_last_not_of(target);
     m_data.erase(pos == std::string::npos ? 0 : pos + 1);
+#endif
     return *this;
 }
 

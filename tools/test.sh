@@ -28,7 +28,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
     trap "wineserver -k 2>/dev/null" EXIT
     rc=0
     if [ -f host/CMakeLists.txt ]; then
-        ctest --preset host || rc=1
+        ctest --preset host -j3 || rc=1
     fi
     ctest --preset windows || rc=1
     wineserver -k 2>/dev/null || true

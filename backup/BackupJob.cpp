@@ -1,0 +1,282 @@
+#include "backup/BackupJob.h"
+
+#include "backup/Archiver.h"
+#include "framework/AfxMessageBox.h"
+#include "framework/CFileDialog.h"
+#include "framework/CWinThread.h"
+#include "project/ProgramFolder.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mbstring.h>
+#include <shlwapi.h>
+
+namespace {
+
+const unsigned char* Bytes(LPCSTR text)
+{
+    return reinterpret_cast<const unsigned char*>(text);
+}
+
+bool EndsWithBackslash(const CString& path)
+{
+    if (path.IsEmpty())
+        return false;
+    const unsigned char* begin = Bytes(path);
+    const unsigned char* end = begin + path.GetLength();
+    const unsigned char* last = _mbsdec(begin, end);
+    return last && last + 1 == end && *last == '\\';
+}
+
+// AddBackslash, also for a path too long for it: the walk and the command line
+// need the separator whatever the length.
+void EnsureBackslash(CString& path)
+{
+    AddBackslash(path);
+    if (!path.IsEmpty() && !EndsWithBackslash(path))
+        path += '\\';
+}
+
+// Closes a search however the walk leaves its level.
+class FindHandle
+{
+public:
+    explicit FindHandle(HANDLE handle) : m_handle(handle) {}
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    ~FindHandle() { FindClose(m_handle); }
+
+private:
+    HANDLE m_handle;
+};
+
+const int kSkippedFoldersShown = 5;
+
+} // namespace
+
+void SplitList(CStringArray& dest, CString text, char delimiter)
+{
+    dest.SetSize(0, -1);
+    int start = 0;
+    for (;;) {
+        int position = text.Find(delimiter, start);
+        if (position < 0)
+            break;
+        dest.SetAtGrow(dest.GetSize(), text.Mid(start, position - start));
+        start = position + 1;
+    }
+    if (start < text.GetLength())
+        dest.SetAtGrow(dest.GetSize(), text.Mid(start));
+}
+
+void AddBackslash(CString& path)
+{
+    int length = path.GetLength();
+    PathAddBackslashA(path.GetBuffer(length + 2));
+    path.ReleaseBuffer(-1);
+}
+
+BackupJob::BackupJob() : m_pProject(nullptr) {}
+
+BackupJob::~BackupJob() = default;
+
+void BackupJob::PrepareIgnoreLists()
+{
+    SplitList(m_arrIgnoreExt, m_pProject->GetIgnoredExtensions(), ',');
+    for (int i = 0; i < m_arrIgnoreExt.GetSize(); i++) {
+        CString& item = m_arrIgnoreExt[i];
+        item.TrimLeft(' ');
+        item.TrimRight(' ');
+        item.Insert(0, '.');
+    }
+    SplitList(m_arrIgnoreFolder, m_pProject->GetIgnoredFolders(), ',');
+    for (int i = 0; i < m_arrIgnoreFolder.GetSize(); i++) {
+        CString& item = m_arrIgnoreFolder[i];
+        item.TrimLeft(' ');
+        item.TrimRight(' ');
+    }
+}
+
+bool BackupJob::IsFileIncluded(const CString& fileName)
+{
+    char extension[256] = "";
+    _splitpath(fileName, nullptr, nullptr, nullptr, extension);
+    for (int i = 0; i < m_arrIgnoreExt.GetSize(); i++) {
+        if (_mbsicmp(Bytes(extension), Bytes(m_arrIgnoreExt[i])) == 0)
+            return false;
+    }
+    return true;
+}
+
+bool BackupJob::IsFolderIncluded(const CString& folderName)
+{
+    for (int i = 0; i < m_arrIgnoreFolder.GetSize(); i++) {
+        if (_mbsicmp(Bytes(folderName), Bytes(m_arrIgnoreFolder[i])) == 0)
+            return false;
+    }
+    return true;
+}
+
+// The relative path of a file met by the walk. The walk itself knows it: the
+// rest of the full path after the source folder and its backslash. The shell's
+// answer is used when it agrees; where it cannot form one (past MAX_PATH) or
+// forms another, the walk's is written, so that no kept file gets an empty or
+// wrong line.
+CString BackupJob::MakeRelativePath(const CString& fullPath) const
+{
+    CString source = !m_strResolvedSource.IsEmpty() ? m_strResolvedSource
+                     : m_pProject                   ? m_pProject->sourceFolder
+                                                    : CString();
+    CString root(source);
+    EnsureBackslash(root);
+    CString walked;
+    if (!root.IsEmpty() && fullPath.GetLength() > root.GetLength() &&
+        std::strncmp(fullPath, root, static_cast<size_t>(root.GetLength())) == 0)
+        walked = fullPath.Mid(root.GetLength());
+
+    char buffer[MAX_PATH + 1] = "";
+    if (PathRelativePathToA(buffer, source, FILE_ATTRIBUTE_DIRECTORY, fullPath, FILE_ATTRIBUTE_ARCHIVE)) {
+        CString relative(buffer);
+        if (relative.GetLength() >= 2 && _mbscmp(Bytes(relative.Left(2)), Bytes(".\\")) == 0)
+            relative.Delete(0, 2);
+        if (walked.IsEmpty() ? !relative.IsEmpty() : relative == walked)
+            return relative;
+    }
+    return walked.IsEmpty() ? fullPath : walked;
+}
+
+void BackupJob::CollectFiles(CStdioFile* file, LPCTSTR folder)
+{
+    CString path(folder);
+    AddBackslash(path);
+    if (!path.IsEmpty() && !EndsWithBackslash(path))
+        path += '\\';
+
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path + "*.*", &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
+            m_arrSkippedFolders.Add(folder);
+        return;
+    }
+    FindHandle closer(search);
+    do {
+        if (entry.cFileName[0] == '\0' || entry.cFileName[0] == '.')
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (IsFolderIncluded(entry.cFileName))
+                CollectFiles(file, path + entry.cFileName);
+            continue;
+        }
+        if (!IsFileIncluded(entry.cFileName))
+            continue;
+        CString fullPath;
+        fullPath.Format("%s%s", path.GetString(), entry.cFileName);
+        CString relative = MakeRelativePath(fullPath);
+        file->WriteString("\"");
+        file->WriteString(relative);
+        file->WriteString("\"\n");
+    } while (FindNextFileA(search, &entry));
+    if (GetLastError() != ERROR_NO_MORE_FILES)
+        m_arrSkippedFolders.Add(folder);
+}
+
+bool BackupJob::Run(Project* project)
+{
+    m_pProject = project;
+    m_arrSkippedFolders.RemoveAll();
+    m_strResolvedSource.Empty();
+    if (!project)
+        return false;
+
+    CString sourceFolder = project->sourceFolder;
+    if (sourceFolder.IsEmpty()) {
+        AfxMessageBox("ソースフォルダが指定されていません。", MB_OK);
+        return false;
+    }
+    if (!PathIsDirectoryA(sourceFolder)) {
+        AfxMessageBox("ソースフォルダが存在しません。", MB_OK);
+        return false;
+    }
+    // A relative folder is taken from the current folder now: the save dialog
+    // may move the current folder before the walk.
+    if (PathIsRelativeA(sourceFolder)) {
+        char full[MAX_PATH] = "";
+        DWORD length = GetFullPathNameA(sourceFolder, MAX_PATH, full, nullptr);
+        if (length > 0 && length < MAX_PATH) {
+            m_strResolvedSource = full;
+            sourceFolder = m_strResolvedSource;
+        }
+    }
+    // The archiver is loaded before the user chooses a file, so that a missing
+    // library is told before any work is asked for.
+    ArchiverCommand archiver = GetArchiverCommand();
+    if (!archiver) {
+        AfxMessageBox("アーカイバ CAB32.dll を読み込めませんでした。", MB_OK);
+        return false;
+    }
+
+    CFileDialog dialog(FALSE, "cab", nullptr, 0, "キャビネットファイル(*.cab)|*.cab||");
+    dialog.m_ofn.lpstrInitialDir = project->backupFolder;
+    if (dialog.DoModal() != IDOK)
+        return false;
+
+    PrepareIgnoreLists();
+    CString responsePath = GetProgramFolder() + "respons.txt";
+    CStdioFile responseFile;
+    if (!responseFile.Open(responsePath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) {
+        AfxMessageBox("レスポンスファイルの作成に失敗", MB_OK);
+        return false;
+    }
+
+    // The close belongs to the walk: a buffered write that fails only then
+    // leaves the archiver an incomplete list.
+    bool collected = false;
+    try {
+        CollectFiles(&responseFile, sourceFolder);
+        responseFile.Close();
+        collected = true;
+    } catch (CException& e) {
+        e.Delete();
+    } catch (...) {
+    }
+    if (!collected) {
+        AfxMessageBox("ファイルアクセス中にエラーが発生しました。", MB_OK);
+        return false;
+    }
+
+    CString sourceWithBackslash = m_strResolvedSource.IsEmpty() ? project->sourceFolder : m_strResolvedSource;
+    EnsureBackslash(sourceWithBackslash);
+    CString commandLine;
+    commandLine.Format("-a \"%s\" \"%s\" \"@%s\"", dialog.GetPathName().GetString(), sourceWithBackslash.GetString(),
+                       responsePath.GetString());
+
+    char output[1024];
+    int result = archiver(AfxGetMainWndHandle(), commandLine, output, sizeof(output) - 1);
+    bool succeeded = result == 0;
+    if (succeeded)
+        AfxMessageBox("成功しました。", MB_ICONINFORMATION);
+    else
+        AfxMessageBox("キャビネットファイルの作成に失敗しました。", MB_OK);
+
+    int skipped = m_arrSkippedFolders.GetSize();
+    if (skipped > 0) {
+        CString list;
+        for (int i = 0; i < skipped && i < kSkippedFoldersShown; i++) {
+            list += "\n";
+            list += m_arrSkippedFolders[i];
+        }
+        if (skipped > kSkippedFoldersShown) {
+            CString more;
+            more.Format("\nほか %d 個", skipped - kSkippedFoldersShown);
+            list += more;
+        }
+        CString text;
+        text.Format("読み取れなかったフォルダが %d 個あり、その中のファイルはバックアップされていません。%s", skipped,
+                    list.GetString());
+        AfxMessageBox(text, MB_OK | MB_ICONWARNING);
+        return false;
+    }
+    return succeeded;
+}

@@ -1,0 +1,52 @@
+// One backup run: which files of a project's source tree go into the cabinet,
+// the response file that lists them, and the archiver call.
+#pragma once
+
+#include "framework/CStdioFile.h"
+#include "framework/CString.h"
+#include "framework/CStringArray.h"
+#include "project/Project.h"
+
+class BackupJob
+{
+public:
+    BackupJob();
+    virtual ~BackupJob();
+
+    // The whole run for project (null: nothing happens). True only when the
+    // archiver made the cabinet file and every folder could be listed.
+    bool Run(Project* project);
+
+    // Splits the project's two ignore settings into m_arrIgnoreExt (each item
+    // trimmed of spaces, with a '.' put in front) and m_arrIgnoreFolder.
+    void PrepareIgnoreLists();
+    // fileName is a name without its folder.
+    bool IsFileIncluded(const CString& fileName);
+    // folderName is a name without its parent path.
+    bool IsFolderIncluded(const CString& folderName);
+    // Writes a line "relative path" CR LF for each kept file under folder,
+    // depth first in listing order. Write errors throw through every level.
+    void CollectFiles(CStdioFile* file, LPCTSTR folder);
+
+    CStringArray m_arrIgnoreExt;
+    CStringArray m_arrIgnoreFolder;
+    Project* m_pProject;
+    // Folders that could not be listed during the walk, in the order met.
+    CStringArray m_arrSkippedFolders;
+
+private:
+    CString MakeRelativePath(const CString& fullPath) const;
+
+    // The source folder as a full path when the project stores a relative one
+    // (the save dialog may change the current folder); empty otherwise.
+    CString m_strResolvedSource;
+};
+
+// Empties dest, then appends the pieces of text between delimiters; a piece at
+// the end is added only when it is not empty.
+void SplitList(CStringArray& dest, CString text, char delimiter);
+
+// Appends a backslash unless path is empty or already ends in one (a whole
+// character: the second byte of a double-byte character does not count).
+// A path past MAX_PATH is left unchanged.
+void AddBackslash(CString& path);

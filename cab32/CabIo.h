@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The archiver's view of the file system: small interfaces that the Win32
+// layer implements with handles and the tests implement in memory. Every call
+// returns 0 or the operating system's error code.
+namespace cab32 {
+
+// System error codes the core reports itself (the Win32 values).
+constexpr uint32_t kSysFileNotFound = 2;
+constexpr uint32_t kSysAccessDenied = 5;
+
+// A readable file: sequential reads from a position that Seek moves.
+class ByteSource
+{
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to len bytes; got < len only at the end of the data.
+    virtual uint32_t Read(void* buffer, size_t len, size_t& got) = 0;
+    virtual uint32_t Seek(uint64_t offset) = 0;
+    virtual uint32_t Size(uint64_t& size) = 0;
+};
+
+// A writable file addressed by offset, so that tables can be filled in behind the data.
+class ByteSink
+{
+public:
+    virtual ~ByteSink() = default;
+    virtual uint32_t WriteAt(uint64_t offset, const void* data, size_t len) = 0;
+    // Forces everything written to the disk.
+    virtual uint32_t Flush() = 0;
+};
+
+// What the cabinet records about a source file.
+struct SourceInfo
+{
+    uint64_t size = 0;      // bytes
+    uint16_t dosDate = 0;   // last write, local time, DOS format
+    uint16_t dosTime = 0;   // last write, local time, DOS format
+    uint16_t attribs = 0;   // read-only, hidden, system and archive bits only
+    bool isFolder = false;  // the name is a folder
+};
+
+class FileOpener
+{
+public:
+    virtual ~FileOpener() = default;
+    // Looks a file up without opening it.
+    virtual uint32_t Stat(const std::string& path, SourceInfo& info) = 0;
+    // Opens an existing file for reading; other programs may keep reading and writing it.
+    virtual uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) = 0;
+    // Creates a new, empty temporary file in the folder that holds target.
+    virtual uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) = 0;
+    // Renames temp over target, replacing an existing file.
+    virtual uint32_t Replace(const std::string& tempPath, const std::string& target) = 0;
+    virtual void Remove(const std::string& path) = 0;
+};
+
+} // namespace cab32

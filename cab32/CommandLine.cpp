@@ -1,0 +1,201 @@
+#include "cab32/CommandLine.h"
+
+#include "cab32/CabFormat.h"
+
+namespace cab32 {
+
+namespace {
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
+bool IsLeadByte932(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+CabError Tokenize(std::string_view line, std::vector<Token>& tokens)
+{
+    tokens.clear();
+    size_t i = 0;
+    while (i < line.size())
+    {
+        if (IsBlank(line[i]))
+        {
+            ++i;
+            continue;
+        }
+        Token t;
+        t.quoted = line[i] == '"';
+        while (i < line.size() && !IsBlank(line[i]))
+        {
+            if (line[i] == '"')
+            {
+                size_t close = line.find('"', i + 1);
+                if (close == std::string_view::npos)
+                    return MakeError(CAB_E_UNTERMINATED_QUOTE, std::string(line.substr(i)));
+                t.text.append(line.substr(i + 1, close - i - 1));
+                i = close + 1;
+            }
+            else
+            {
+                t.text.push_back(line[i++]);
+            }
+        }
+        tokens.push_back(std::move(t));
+    }
+    return CabError();
+}
+
+bool EndsWithBackslash(std::string_view path, LeadByteTest lead)
+{
+    bool last = false;
+    for (size_t i = 0; i < path.size(); ++i)
+    {
+        if (lead(static_cast<unsigned char>(path[i])) && i + 1 < path.size())
+        {
+            ++i;
+            last = false;
+        }
+        else
+        {
+            last = path[i] == '\\';
+        }
+    }
+    return last;
+}
+
+std::string FolderOf(std::string_view path, LeadByteTest lead)
+{
+    size_t cut = 0;
+    for (size_t i = 0; i < path.size(); ++i)
+    {
+        if (lead(static_cast<unsigned char>(path[i])) && i + 1 < path.size())
+            ++i;
+        else if (path[i] == '\\' || path[i] == '/' || path[i] == ':')
+            cut = i + 1;
+    }
+    return std::string(path.substr(0, cut));
+}
+
+CabError ParseCommandLine(std::string_view line, CommandLine& out, LeadByteTest lead)
+{
+    out = CommandLine();
+    std::vector<Token> tokens;
+    if (CabError e = Tokenize(line, tokens))
+        return e;
+    bool command = false;
+    std::vector<const Token*> args;
+    for (const Token& t : tokens)
+    {
+        if (!t.quoted && !t.text.empty() && (t.text[0] == '-' || t.text[0] == '/'))
+        {
+            if (t.text != "-a" && t.text != "-A" && t.text != "/a" && t.text != "/A")
+                return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
+            command = true;
+        }
+        else
+        {
+            args.push_back(&t);
+        }
+    }
+    if (!command)
+        return MakeError(CAB_E_NO_COMMAND);
+    if (args.empty() || args[0]->text.empty())
+        return MakeError(CAB_E_NO_CABINET_NAME);
+    if (args.size() < 2 || args[1]->text.empty())
+        return MakeError(CAB_E_NO_BASE_FOLDER);
+    out.cabinet = args[0]->text;
+    out.baseFolder = args[1]->text;
+    if (!EndsWithBackslash(out.baseFolder, lead))
+        out.baseFolder.push_back('\\');
+    for (size_t i = 2; i < args.size(); ++i)
+        out.inputs.push_back(args[i]->text);
+    return CabError();
+}
+
+CabError ParseResponseLine(std::string_view line, std::string& name, bool& blank)
+{
+    name.clear();
+    blank = false;
+    if (line.find('\0') != std::string_view::npos)
+        return MakeError(CAB_E_RESPONSE_SYNTAX);
+    size_t first = 0;
+    while (first < line.size() && IsBlank(line[first]))
+        ++first;
+    size_t end = line.size();
+    while (end > first && IsBlank(line[end - 1]))
+        --end;
+    if (first == end)
+    {
+        blank = true;
+        return CabError();
+    }
+    std::string_view text = line.substr(first, end - first);
+    if (text[0] != '"')
+    {
+        if (text.find('"') != std::string_view::npos)
+            return MakeError(CAB_E_RESPONSE_SYNTAX, std::string(text));
+        name.assign(text);
+        return CabError();
+    }
+    size_t close = text.find('"', 1);
+    if (close == std::string_view::npos || close + 1 != text.size())
+        return MakeError(CAB_E_RESPONSE_SYNTAX, std::string(text));
+    name.assign(text.substr(1, close - 1));
+    return CabError();
+}
+
+bool IsAbsolutePath(std::string_view path)
+{
+    if (path.empty())
+        return false;
+    if (path[0] == '\\' || path[0] == '/')
+        return true;
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+CabError ValidateName(std::string& name, LeadByteTest lead)
+{
+    if (name.empty())
+        return MakeError(CAB_E_EMPTY_NAME, name);
+    if (IsAbsolutePath(name))
+        return MakeError(CAB_E_ABSOLUTE_PATH, name);
+    size_t componentStart = 0;
+    for (size_t i = 0; i <= name.size(); ++i)
+    {
+        unsigned char c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
+        if (i < name.size() && lead(c))
+        {
+            if (i + 1 >= name.size() || static_cast<unsigned char>(name[i + 1]) < 0x40)
+                return MakeError(CAB_E_BAD_NAME, name);
+            ++i;
+            continue;
+        }
+        if (c == '/')
+            name[i] = '\\', c = '\\';
+        if (i == name.size() || c == '\\')
+        {
+            std::string_view part(name.data() + componentStart, i - componentStart);
+            if (part.empty())
+                return MakeError(CAB_E_EMPTY_NAME, name);
+            if (part == "." || part == "..")
+                return MakeError(CAB_E_PARENT_PATH, name);
+            componentStart = i + 1;
+            continue;
+        }
+        if (c < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' ||
+            c == '?' || c == '*')
+            return MakeError(CAB_E_BAD_NAME, name);
+    }
+    if (name.size() > kMaxNameBytes)
+        return MakeError(CAB_E_NAME_TOO_LONG, name);
+    return CabError();
+}
+
+} // namespace cab32

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cab32/Archiver.h"
+#include "cab32/CabError.h"
+
+namespace cab32 {
+
+// The fixed text for a result code (code page 932).
+const char* ResultText(int code);
+
+// One line for the caller's buffer: the result's text, the file it concerns,
+// the response file line, and the system's own description of the error.
+std::string FormatResult(const CabError& error, const ArchiveReport& report);
+
+// Copies text into out (size bytes including the terminator), cut at a
+// character boundary; does nothing for a null buffer or size 0.
+void CopyOut(const char* text, size_t len, char* out, uint32_t size, LeadByteTest lead);
+
+} // namespace cab32

@@ -1,0 +1,130 @@
+#include "project/ProjectStore.h"
+
+#include "framework/AfxMessageBox.h"
+#include "framework/CArchive.h"
+#include "framework/CFile.h"
+#include "framework/CStringArray.h"
+#include "project/ProgramFolder.h"
+#include "project/Project.h"
+#include "project/ProjectFile.h"
+
+namespace {
+
+// Paths of files that were opened but did not read cleanly, not yet kept aside.
+CStringArray& DamagedFiles()
+{
+    static CStringArray paths;
+    return paths;
+}
+
+int FindDamaged(const CString& path)
+{
+    for (int i = 0; i < DamagedFiles().GetSize(); i++) {
+        if (DamagedFiles()[i].CompareNoCase(path) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void SetDamaged(const CString& path, bool damaged)
+{
+    int index = FindDamaged(path);
+    if (damaged && index < 0)
+        DamagedFiles().Add(path);
+    else if (!damaged && index >= 0)
+        DamagedFiles().RemoveAt(index);
+}
+
+} // namespace
+
+CString GetProjectFilePath()
+{
+    return GetProgramFolder() + "project.dat";
+}
+
+void LoadProjectList(ProjectList& list, const CString& path)
+{
+    list.ResetContent();
+    SetDamaged(path, false);
+
+    CFile file;
+    if (file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) {
+        CArchive ar(&file, CArchive::load);
+        bool clean = ReadProjectFile(ar, list);
+        ar.Abort();
+        file.Abort();
+        SetDamaged(path, !clean);
+    }
+
+    if (list.GetCount() == 0) {
+        Project* project = new Project;
+        list.AddString(project->name);
+        list.SetCurSel(0);
+        list.SetItemData(0, reinterpret_cast<DWORD_PTR>(project));
+    }
+}
+
+bool SaveProjectList(ProjectList& list, const CString& path)
+{
+    // The file is opened as the save's own, so that a read-only or locked file
+    // shows as a failure to open; it is held while the new content is written.
+    // The read-only attribute is checked as well, since not every system refuses
+    // its owner a write to such a file.
+    CFile target;
+    CFileException openError;
+    DWORD attributes = GetFileAttributesA(path);
+    bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly || (!target.Open(path, CFile::modeWrite | CFile::shareExclusive, &openError) &&
+                     openError.m_lOsError != ERROR_FILE_NOT_FOUND)) {
+        AfxMessageBox("ファイルのオープンに失敗しました。", MB_OK);
+        return false;
+    }
+    CString tempPath = path + ".tmp";
+    CFile temp;
+    if (!temp.Open(tempPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) {
+        AfxMessageBox("ファイルのオープンに失敗しました。", MB_OK);
+        return false;
+    }
+
+    bool written = false;
+    try {
+        CArchive ar(&temp, CArchive::store);
+        WriteProjectFile(ar, list);
+        ar.Close();
+        temp.Flush();
+        temp.Close();
+        written = true;
+    } catch (CException& e) {
+        e.Delete();
+    } catch (...) {
+    }
+    temp.Abort();
+    target.Abort();
+
+    if (written && FindDamaged(path) >= 0) {
+        // A file that has gone meanwhile has nothing left to keep.
+        if (CopyFileA(path, path + ".bak", FALSE) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            SetDamaged(path, false);
+        else
+            written = false;
+    }
+    if (written && !MoveFileExA(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        written = false;
+    if (!written)
+        DeleteFileA(tempPath);
+    return written;
+}
+
+void CloseProjectList(ProjectList& list, const CString& path)
+{
+    while (!SaveProjectList(list, path)) {
+        if (AfxMessageBox("データの保存に失敗しました。\n再トライしますか？", MB_YESNO) != IDYES)
+            break;
+    }
+    int count = list.GetCount();
+    for (int i = 0; i < count; i++) {
+        Project* project = reinterpret_cast<Project*>(list.GetItemData(i));
+        delete project;
+    }
+    list.ResetContent();
+}

@@ -1,0 +1,25 @@
+// project.dat: the list of projects read when the main dialog opens and
+// written when it closes.
+#pragma once
+
+#include "framework/CString.h"
+#include "project/ProjectList.h"
+
+// GetProgramFolder() followed by "project.dat".
+CString GetProjectFilePath();
+
+// Empties list and fills it from the file at path, showing nothing on any
+// failure. Leaves at least one entry: when none was read, a default project is
+// added and selected. A file that was opened but did not read cleanly is
+// remembered, so that the next save first keeps it as path + ".bak".
+void LoadProjectList(ProjectList& list, const CString& path);
+
+// Writes list to path and returns true when the whole file was written. The
+// new content goes to path + ".tmp" first and replaces the file only once it
+// is complete, so a failed save leaves the previous file as it was. Shows
+// "ファイルのオープンに失敗しました。" when the file cannot be opened for writing.
+bool SaveProjectList(ProjectList& list, const CString& path);
+
+// Saves, asking whether to retry while saving fails; then deletes every
+// project and empties the list.
+void CloseProjectList(ProjectList& list, const CString& path);

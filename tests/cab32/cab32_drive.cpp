@@ -1,0 +1,74 @@
+// Calls CAB32.dll the way the program does: loaded by name, ordinal 1, a
+// 1024-byte buffer with 1023 given. The command line is read from a file so
+// that its bytes reach the archiver unchanged.
+//   cab32_drive [--lock FILE] [--mem] COMMANDFILE
+// Prints "rc=N" and the archiver's message.
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+typedef int(WINAPI* CabEntry)(HWND, LPCSTR, LPSTR, DWORD);
+
+int main(int argc, char** argv)
+{
+    const char* lockPath = nullptr;
+    const char* commandFile = nullptr;
+    bool memory = false;
+    for (int i = 1; i < argc; ++i)
+    {
+        if (std::strcmp(argv[i], "--lock") == 0 && i + 1 < argc)
+            lockPath = argv[++i];
+        else if (std::strcmp(argv[i], "--mem") == 0)
+            memory = true;
+        else
+            commandFile = argv[i];
+    }
+    if (commandFile == nullptr)
+        return 100;
+    std::string command;
+    if (FILE* f = std::fopen(commandFile, "rb"))
+    {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
+            command.append(buf, n);
+        std::fclose(f);
+    }
+    while (!command.empty() && (command.back() == '\n' || command.back() == '\r'))
+        command.pop_back();
+
+    HMODULE dll = LoadLibraryA("CAB32.dll");
+    if (dll == nullptr)
+        return 101;
+    CabEntry cab = reinterpret_cast<CabEntry>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(1))));
+    if (cab == nullptr)
+        return 102;
+
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    if (lockPath != nullptr)
+        lock = CreateFileA(lockPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+
+    PROCESS_MEMORY_COUNTERS before = {}, after = {};
+    before.cb = after.cb = sizeof(before);
+    GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof(before));
+    char output[1024];
+    std::memset(output, 0x7E, sizeof(output));
+    int rc = cab(GetDesktopWindow(), command.c_str(), output, 1023);
+    GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof(after));
+    if (lock != INVALID_HANDLE_VALUE)
+        CloseHandle(lock);
+
+    std::printf("rc=%d\n%s\n", rc, output);
+    if (output[1023] != 0x7E)
+        std::printf("BUFFER OVERRUN\n");
+    if (memory)
+        std::printf("peak working set %lu KiB -> %lu KiB, peak private %lu KiB -> %lu KiB\n",
+                    static_cast<unsigned long>(before.PeakWorkingSetSize / 1024),
+                    static_cast<unsigned long>(after.PeakWorkingSetSize / 1024),
+                    static_cast<unsigned long>(before.PeakPagefileUsage / 1024),
+                    static_cast<unsigned long>(after.PeakPagefileUsage / 1024));
+    return 0;
+}

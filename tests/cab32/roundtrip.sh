@@ -1,0 +1,117 @@
+#!/bin/sh
+# Round trip: CAB32.dll (through cab32_drive under Wine) writes cabinets from a
+# fixed tree; six independent extractors must give back every file, byte for
+# byte and under its name. Then every failure path must leave no temporary
+# file and an existing target untouched.
+#   roundtrip.sh <source root> <bin folder> <work folder>
+set -u
+ROOT=$1
+BIN=$2
+WORK=$3
+HERE=$ROOT/tests/cab32
+WINE="$ROOT/tools/wine-run"
+export TZ=UTC LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+failures=0
+
+fail() { printf 'FAIL: %s\n' "$*"; failures=$((failures + 1)); }
+winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
+
+# Writes a command line (in code page 932) and runs the archiver on it.
+archive() { # name commandline [driver options...]
+    name=$1; line=$2; shift 2
+    printf '%s' "$line" | iconv -f UTF-8 -t CP932 > "$WORK/$name.cmd"
+    "$WINE" "$BIN/cab32_drive.exe" "$@" "$(winpath "$WORK/$name.cmd")" > "$WORK/$name.out" 2>&1 </dev/null
+    tr -d '\r' < "$WORK/$name.out" | sed -n 's/^rc=//p' | head -n 1
+}
+
+# Extracts cabinet $2 with extractor $1 into a fresh folder and compares it with listing $3.
+check() { # extractor cabinet listing
+    out="$WORK/x-$1-$(basename "$2" .cab)"
+    rm -rf "$out"; mkdir -p "$out"
+    case $1 in
+        cabextract) cabextract -q -d "$out" "$2" ;;
+        cabextract932) cabextract -q -e CP932 -d "$out" "$2" ;;
+        gcab) gcab -x -C "$out" "$2" ;;
+        7zz) (cd "$out" && 7zz x -y "$2") ;;
+        bsdtar) (cd "$out" && bsdtar -xf "$2") ;;
+        bsdtar932) (cd "$out" && bsdtar --options hdrcharset=CP932 -xf "$2") ;;
+        cabarc) (cd "$out" && "$WINE" cabarc -p X "$(winpath "$2")") ;;
+        extrac32) "$WINE" extrac32 /Y /E /L "$(winpath "$out")" "$(winpath "$2")" ;;
+    esac > "$out.log" 2>&1 </dev/null
+    python3 "$HERE/compare_tree.py" "$WORK/tree" "$out" "$3" > "$out.diff" 2>&1 ||
+        fail "$1 on $(basename "$2"): $(head -n 3 "$out.diff" | tr '\n' ' ')"
+}
+
+expect_rc() { # expected actual what
+    [ "$2" = "$1" ] || fail "$3: result ${2:-none}, expected $1 ($(sed -n 2p "$WORK/$4.out" 2>/dev/null | iconv -f CP932 -t UTF-8 2>/dev/null))"
+}
+
+no_temp_left() { # folder what
+    if ls "$1" | grep -qi '^cab.*\.tmp$'; then fail "$2: temporary file left in $1"; fi
+}
+
+rm -rf "$WORK"
+mkdir -p "$WORK/out"
+python3 "$HERE/make_trees.py" "$WORK" || { echo "FAIL: cannot build the tree"; exit 1; }
+T=$(winpath "$WORK/tree")
+O=$(winpath "$WORK/out")
+
+# Writing.
+rc=$(archive ascii "-a \"$O\\ascii.cab\" \"$T\\\" \"@$(winpath "$WORK/ascii.rsp")\"")
+expect_rc 0 "$rc" "ascii cabinet" ascii
+rc=$(archive full "-a \"$O\\full.cab\" \"$T\\\" \"@$(winpath "$WORK/full.rsp")\"")
+expect_rc 0 "$rc" "full cabinet" full
+rc=$(archive empties "-a \"$O\\empties.cab\" \"$T\" \"@$(winpath "$WORK/empties.rsp")\"")
+expect_rc 0 "$rc" "cabinet of empty files" empties
+grep -q "OVERRUN" "$WORK"/*.out && fail "output buffer overrun"
+no_temp_left "$WORK/out" "successful runs"
+
+# Reading back: ASCII names with every extractor; double-byte names (stored in
+# code page 932) with those that can be told the code page.
+for x in cabextract gcab 7zz bsdtar cabarc extrac32; do
+    check $x "$WORK/out/ascii.cab" "$WORK/ascii.rsp.list"
+    check $x "$WORK/out/empties.cab" "$WORK/empties.rsp.list"
+done
+for x in cabextract932 bsdtar932 cabarc extrac32; do
+    check $x "$WORK/out/full.cab" "$WORK/full.rsp.list"
+done
+
+# Attributes and dates, as 7-Zip lists them.
+7zz l -slt "$WORK/out/ascii.cab" > "$WORK/ascii.slt" 2>&1
+attr_of() { awk -v n="$1" '$0 == "Path = " n {f=1} f && /^Attributes = / {print $3; exit}' "$WORK/ascii.slt"; }
+case $(attr_of readonly.txt) in *R*) ;; *) fail "readonly.txt lost its read-only attribute" ;; esac
+case $(attr_of .hidden.txt) in *H*) ;; *) fail ".hidden.txt lost its hidden attribute" ;; esac
+case $(attr_of text.txt) in *R*|*H*) fail "text.txt got attributes it does not have" ;; esac
+grep -q "^Modified = 2001-02-03 04:05:06" "$WORK/ascii.slt" || fail "dates not kept"
+grep "^Modified = " "$WORK/ascii.slt" | grep -v "2001-02-03 04:05:06" && fail "a date differs"
+
+# Failure paths: an existing target stays as it was, no temporary file remains.
+printf 'old cabinet' > "$WORK/out/keep.cab"
+printf '"empty.txt"\r\n"missing.txt"\r\n' > "$WORK/missing.rsp"
+printf '"text.txt"\r\n"..\\tree\\text.txt"\r\n' > "$WORK/parent.rsp"
+: > "$WORK/empty.rsp"
+K="-a \"$O\\keep.cab\" \"$T\\\""
+expect_rc 30 "$(archive missing "$K \"@$(winpath "$WORK/missing.rsp")\"")" "missing file" missing
+expect_rc 30 "$(archive locked "$K \"@$(winpath "$WORK/ascii.rsp")\"" --lock "$T\\text.txt")" "locked file" locked
+expect_rc 25 "$(archive parent "$K \"@$(winpath "$WORK/parent.rsp")\"")" "parent path" parent
+expect_rc 29 "$(archive none "$K \"@$(winpath "$WORK/empty.rsp")\"")" "empty response file" none
+expect_rc 20 "$(archive norsp "$K \"@$(winpath "$WORK/absent.rsp")\"")" "absent response file" norsp
+expect_rc 11 "$(archive switch "-x \"$O\\keep.cab\" \"$T\\\" \"@$(winpath "$WORK/ascii.rsp")\"")" "unknown switch" switch
+expect_rc 41 "$(archive nofolder "-a \"$O\\nowhere\\new.cab\" \"$T\\\" \"@$(winpath "$WORK/ascii.rsp")\"")" "missing target folder" nofolder
+grep -q "text.txt" "$WORK/locked.out" || fail "locked file not named in the message"
+grep -q "missing.txt" "$WORK/missing.out" || fail "missing file not named in the message"
+[ "$(cat "$WORK/out/keep.cab")" = "old cabinet" ] || fail "existing target changed by a failed run"
+no_temp_left "$WORK/out" "failed runs"
+[ -e "$WORK/out/nowhere" ] && fail "missing target folder was created"
+if [ "$(id -u)" != 0 ]; then
+    mkdir -p "$WORK/ro"; printf 'old' > "$WORK/ro/keep.cab"; chmod 555 "$WORK/ro"
+    expect_rc 41 "$(archive rodir "-a \"$(winpath "$WORK/ro")\\keep.cab\" \"$T\\\" \"@$(winpath "$WORK/ascii.rsp")\"")" "read-only target folder" rodir
+    [ "$(cat "$WORK/ro/keep.cab")" = "old" ] || fail "target in read-only folder changed"
+    chmod 755 "$WORK/ro"
+fi
+
+if [ $failures -ne 0 ]; then
+    echo "$failures failure(s)"
+    exit 1
+fi
+echo "round trip passed"

@@ -1,0 +1,151 @@
+// Runs the archiver on a fuzzed command line and response file over an
+// in-memory file system. Input: the command line, a newline, then the bytes of
+// every response file (any name ending in .txt). Every other name under the
+// base folder is a small file, so whatever the parser accepts is archived,
+// read back and verified; nothing may crash, hang or leak.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "cab32/Archiver.h"
+
+namespace {
+
+using namespace cab32;
+
+constexpr size_t kDiskRoom = 4 << 20;
+
+class StringSource : public ByteSource
+{
+public:
+    explicit StringSource(std::string data) : m_data(std::move(data)) {}
+
+    uint32_t Read(void* buffer, size_t len, size_t& got) override
+    {
+        size_t left = m_pos < m_data.size() ? m_data.size() - m_pos : 0;
+        got = len < left ? len : left;
+        if (got)
+            std::memcpy(buffer, m_data.data() + m_pos, got);
+        m_pos += got;
+        return 0;
+    }
+    uint32_t Seek(uint64_t offset) override
+    {
+        m_pos = offset;
+        return 0;
+    }
+    uint32_t Size(uint64_t& size) override
+    {
+        size = m_data.size();
+        return 0;
+    }
+
+private:
+    std::string m_data;
+    uint64_t m_pos = 0;
+};
+
+class StringSink : public ByteSink
+{
+public:
+    explicit StringSink(std::string& data) : m_data(data) {}
+
+    uint32_t WriteAt(uint64_t offset, const void* data, size_t len) override
+    {
+        if (offset + len > kDiskRoom)
+            return 112; // disk full
+        if (m_data.size() < offset + len)
+            m_data.resize(offset + len);
+        std::memcpy(&m_data[offset], data, len);
+        return 0;
+    }
+    uint32_t Flush() override { return 0; }
+
+private:
+    std::string& m_data;
+};
+
+class FuzzFiles : public FileOpener
+{
+public:
+    explicit FuzzFiles(std::string response) : m_response(std::move(response)) {}
+
+    uint32_t Stat(const std::string& path, SourceInfo& info) override
+    {
+        info = SourceInfo();
+        if (path == "C:\\Src" || path == "C:\\Src\\" || path == "C:\\Out" || path == "C:\\Out\\") {
+            info.isFolder = true;
+            return 0;
+        }
+        auto written = m_written.find(path);
+        if (written != m_written.end()) {
+            info.size = written->second.size();
+            return 0;
+        }
+        if (path.compare(0, 7, "C:\\Src\\") != 0)
+            return kSysFileNotFound;
+        info.size = Content(path).size();
+        return 0;
+    }
+
+    uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) override
+    {
+        if (uint32_t err = Stat(path, info))
+            return err;
+        if (info.isFolder)
+            return kSysAccessDenied;
+        auto written = m_written.find(path);
+        file.reset(new StringSource(written != m_written.end() ? written->second : Content(path)));
+        info.dosDate = 0x2A43;
+        info.dosTime = 0x20A3;
+        return 0;
+    }
+
+    uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) override
+    {
+        if (target.compare(0, 7, "C:\\Out\\") != 0)
+            return 3;
+        tempPath = "C:\\Out\\~tmp" + std::to_string(++m_temps);
+        file.reset(new StringSink(m_written[tempPath]));
+        return 0;
+    }
+
+    uint32_t Replace(const std::string& tempPath, const std::string& target) override
+    {
+        m_written[target] = m_written[tempPath];
+        m_written.erase(tempPath);
+        return 0;
+    }
+
+    void Remove(const std::string& path) override { m_written.erase(path); }
+
+private:
+    std::string Content(const std::string& path) const
+    {
+        if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".txt") == 0)
+            return m_response;
+        return "int main() { return 0; } // " + path;
+    }
+
+    std::string m_response;
+    std::map<std::string, std::string> m_written;
+    int m_temps = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::string input(reinterpret_cast<const char*>(data), size);
+    size_t newline = input.find('\n');
+    std::string command = input.substr(0, newline);
+    std::string response = newline == std::string::npos ? std::string() : input.substr(newline + 1);
+
+    FuzzFiles files(response);
+    ArchiveOptions options;
+    ArchiveReport report;
+    RunCommand(command, files, options, report);
+    return 0;
+}

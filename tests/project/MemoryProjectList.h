@@ -1,0 +1,72 @@
+// The project list in memory, with the list box's rules for the selection.
+#pragma once
+
+#include "project/Project.h"
+#include "project/ProjectList.h"
+
+#include <string>
+#include <vector>
+
+class MemoryProjectList : public ProjectList
+{
+public:
+    ~MemoryProjectList() override
+    {
+        for (const Entry& entry : m_entries)
+            delete reinterpret_cast<Project*>(entry.data);
+    }
+
+    void ResetContent() override
+    {
+        m_entries.clear();
+        m_selected = -1;
+    }
+    int InsertString(int index, LPCSTR text) override
+    {
+        if (index < 0 || index > GetCount())
+            index = GetCount();
+        m_entries.insert(m_entries.begin() + index, Entry{text, 0});
+        if (m_selected >= index)
+            m_selected++;
+        return index;
+    }
+    int AddString(LPCSTR text) override { return InsertString(-1, text); }
+    void SetItemData(int index, DWORD_PTR data) override
+    {
+        if (index >= 0 && index < GetCount())
+            m_entries[static_cast<size_t>(index)].data = data;
+    }
+    DWORD_PTR GetItemData(int index) const override
+    {
+        return index >= 0 && index < GetCount() ? m_entries[static_cast<size_t>(index)].data : 0;
+    }
+    int GetCount() const override { return static_cast<int>(m_entries.size()); }
+    int GetCurSel() const override { return m_selected; }
+    void SetCurSel(int index) override
+    {
+        if (index == -1 || (index >= 0 && index < GetCount()))
+            m_selected = index;
+    }
+
+    Project* At(int index) const { return reinterpret_cast<Project*>(GetItemData(index)); }
+    std::string Text(int index) const { return m_entries.at(static_cast<size_t>(index)).text; }
+    // Entries' project pointers are dropped without deleting them.
+    void Forget() { ResetContent(); }
+    // Appends a project with the given name; the list owns it.
+    Project* Add(LPCSTR name)
+    {
+        Project* project = new Project;
+        project->name = name;
+        SetItemData(AddString(name), reinterpret_cast<DWORD_PTR>(project));
+        return project;
+    }
+
+private:
+    struct Entry
+    {
+        std::string text;
+        DWORD_PTR data;
+    };
+    std::vector<Entry> m_entries;
+    int m_selected = -1;
+};
