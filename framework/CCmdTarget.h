@@ -54,7 +54,7 @@ protected:                                                      \
     }                                                           \
     const AFX_MSGMAP* theClass::GetThisMessageMap()             \
     {                                                           \
-        typedef theClass ThisClass;                             \
+        typedef theClass ThisClass [[maybe_unused]];            \
         typedef baseClass TheBaseClass;                         \
         static const AFX_MSGMAP_ENTRY entries[] = {
 

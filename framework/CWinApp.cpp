@@ -51,16 +51,6 @@ CWinApp* AfxGetApp()
     return g_app;
 }
 
-LPCSTR AfxGetAppName()
-{
-    static CString fallback;
-    if (g_app && g_app->m_pszAppName)
-        return g_app->m_pszAppName;
-    if (fallback.IsEmpty())
-        fallback = ModuleBaseName();
-    return fallback;
-}
-
 HINSTANCE AfxGetInstanceHandle()
 {
     return g_app && g_app->m_hInstance ? g_app->m_hInstance : ::GetModuleHandleA(nullptr);

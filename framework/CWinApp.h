@@ -36,7 +36,6 @@ private:
 
 // The application object, or null when none exists.
 CWinApp* AfxGetApp();
-LPCSTR AfxGetAppName();
 HINSTANCE AfxGetInstanceHandle();
 // The module that holds resource name of the given type (the program's own module).
 HINSTANCE AfxFindResourceHandle(LPCSTR name, LPCSTR type);

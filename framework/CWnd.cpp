@@ -1,5 +1,6 @@
 #include "framework/CWnd.h"
 
+#include "framework/AfxMessageBox.h"
 #include "framework/CException.h"
 #include "framework/CWinApp.h"
 
@@ -166,7 +167,7 @@ void AfxReportWndProcException(const CException* e)
     char text[512];
     if (!e || !e->GetErrorMessage(text, sizeof text) || text[0] == '\0')
         lstrcpynA(text, "予期しないエラーが発生しました。", sizeof text);
-    ::MessageBoxA(AfxGetMainWndHandle(), text, AfxGetAppName(), MB_OK | MB_ICONEXCLAMATION);
+    AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void AfxSetWindowText(HWND hWnd, LPCSTR text)

@@ -4,6 +4,7 @@
 #include "DialogScript.h"
 #include "ui_test_ids.h"
 
+#include "framework/AfxMessageBox.h"
 #include "framework/CDataExchange.h"
 #include "framework/CDialog.h"
 #include "framework/CException.h"
@@ -331,7 +332,7 @@ TEST(WindowProcedure, ExceptionFromAHandlerIsReportedAndTheDialogGoesOn)
         });
     EXPECT_EQ(IDOK, RunScripted(dialog, script));
     EXPECT_EQ("予期しないエラーが発生しました。", boxText);
-    EXPECT_NE(nullptr, boxOwner);
+    EXPECT_EQ(dialog.m_hWnd, boxOwner) << "a box with no parent is owned by the main window";
     EXPECT_EQ(1, dialog.clicks);
 }
 
@@ -377,5 +378,5 @@ TEST(Application, NameDefaultsToTheExecutableName)
     CWinApp unnamed;  // not the current application: the first one constructed stays current
     EXPECT_STREQ("ui_tests", unnamed.m_pszAppName);
     EXPECT_EQ(&g_testApp, AfxGetApp());
-    EXPECT_STREQ("ui_tests", AfxGetAppName());
+    EXPECT_EQ(CString("ui_tests"), AfxGetAppName());
 }
