@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -356,7 +358,7 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestart)
 
 TEST_F(EndToEnd, FolderButtonsOpenTheBrowserAtTheStoredFolder)
 {
-    CString source = m_work / "ソース";
+    CString source = m_work / "source";
     CString backup = m_work / "save";
     CreateDirectoryA(source, nullptr);
     CreateDirectoryA(backup, nullptr);
@@ -368,7 +370,13 @@ TEST_F(EndToEnd, FolderButtonsOpenTheBrowserAtTheStoredFolder)
     app.Press(IDC_BROWSE_SOURCE);
     HWND browser = app.WaitForOwned();
     ASSERT_NE(nullptr, browser);
-    EXPECT_NE(nullptr, FindDescendant(browser, "SysTreeView32"));
+    HWND tree = FindDescendant(browser, "SysTreeView32");
+    ASSERT_NE(nullptr, tree);
+    // The browser opens at the desktop; the stored folder then takes the selection.
+    EXPECT_TRUE(WaitFor([&] {
+        LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+        return caret != 0 && caret != SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    }));
     PostMessageA(browser, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(app.WaitGone(browser));
     EXPECT_TRUE(WaitFor([&] { return app.Edit(IDC_SOURCE_FOLDER) == std::string(source); }))

@@ -361,6 +361,14 @@ std::string SelectedTreeItem(HWND browser)
     return text;
 }
 
+// The browser opens at the desktop; a preselection then moves the selection away from it.
+bool SelectionLeftTheRoot(HWND browser)
+{
+    HWND tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
+    LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    return caret != 0 && caret != SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+}
+
 bool HasStaticText(HWND browser, const char* wanted)
 {
     for (HWND child = GetWindow(browser, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
@@ -382,7 +390,7 @@ TEST(FolderPickerBrowser, PreselectsTheStoredFolderAndReturnsTheChosenOne)
     DialogScript script;
     script.Then([&] {
         HWND browser = FindBrowser();
-        if (!browser)
+        if (!browser || !SelectionLeftTheRoot(browser))
             return false;
         selected = SelectedTreeItem(browser);
         titled = HasStaticText(browser, "フォルダの選択");
@@ -430,7 +438,7 @@ TEST_F(MainDialog, BrowseButtonsWriteTheChosenFolderOrLeaveItOnCancel)
           })
         .Then([&] {
             HWND browser = FindBrowser();
-            if (!browser)
+            if (!browser || !SelectionLeftTheRoot(browser))
                 return false;
             preselected = SelectedTreeItem(browser);
             browserOwner = GetWindow(browser, GW_OWNER);
