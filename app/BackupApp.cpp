@@ -1,7 +1,22 @@
-#include <windows.h>
+#include "app/BackupApp.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+#include "ui/BackupDialog.h"
+
+BEGIN_MESSAGE_MAP(BackupApp, CWinApp)
+    ON_COMMAND(ID_HELP, CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
+BackupApp theApp;
+
+BOOL BackupApp::InitInstance()
 {
-    MessageBoxA(NULL, "Kestelvarnholm", "Kestelvarnholm", MB_OK);
-    return 0;
+    AfxEnableControlContainer(nullptr);
+    Enable3dControls();
+    {
+        BackupDialog dialog(nullptr);
+        m_pMainWnd = &dialog;
+        dialog.DoModal();
+    }
+    m_pMainWnd = nullptr;
+    return FALSE;
 }

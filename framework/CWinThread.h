@@ -3,14 +3,12 @@
 
 #include "framework/CWnd.h"
 
-class CWinThread
+class CWinThread : public CCmdTarget
 {
 public:
     // The first thread object constructed becomes the current one.
     CWinThread();
-    CWinThread(const CWinThread&) = delete;
-    CWinThread& operator=(const CWinThread&) = delete;
-    virtual ~CWinThread();
+    ~CWinThread() override;
 
     virtual CWnd* GetMainWnd() { return m_pMainWnd; }
 

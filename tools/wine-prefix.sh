@@ -13,3 +13,11 @@ if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
     wineserver -w
     touch "$WINEPREFIX/.kv-ready"
 fi
+# The dialogs ask for the Japanese system fonts; map them to the IPA fonts of
+# the same kind (proportional for "P"), so that labels fit as designed.
+if [ ! -f "$WINEPREFIX/.kv-fonts" ]; then
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /t REG_SZ /d 'IPAPGothic' /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /t REG_SZ /d 'IPAGothic' /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.kv-fonts"
+fi

@@ -10,42 +10,13 @@
 #include <string>
 
 #include "cab32/Archiver.h"
+#include "tests/fuzz/MemorySource.h"
 
 namespace {
 
 using namespace cab32;
 
 constexpr size_t kDiskRoom = 4 << 20;
-
-class StringSource : public ByteSource
-{
-public:
-    explicit StringSource(std::string data) : m_data(std::move(data)) {}
-
-    uint32_t Read(void* buffer, size_t len, size_t& got) override
-    {
-        size_t left = m_pos < m_data.size() ? m_data.size() - m_pos : 0;
-        got = len < left ? len : left;
-        if (got)
-            std::memcpy(buffer, m_data.data() + m_pos, got);
-        m_pos += got;
-        return 0;
-    }
-    uint32_t Seek(uint64_t offset) override
-    {
-        m_pos = offset;
-        return 0;
-    }
-    uint32_t Size(uint64_t& size) override
-    {
-        size = m_data.size();
-        return 0;
-    }
-
-private:
-    std::string m_data;
-    uint64_t m_pos = 0;
-};
 
 class StringSink : public ByteSink
 {
@@ -97,7 +68,7 @@ public:
         if (info.isFolder)
             return kSysAccessDenied;
         auto written = m_written.find(path);
-        file.reset(new StringSource(written != m_written.end() ? written->second : Content(path)));
+        file.reset(new MemorySource(written != m_written.end() ? written->second : Content(path)));
         info.dosDate = 0x2A43;
         info.dosTime = 0x20A3;
         return 0;

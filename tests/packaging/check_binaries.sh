@@ -2,6 +2,7 @@
 # Checks the two shipped files: 64-bit GUI program and DLL, no MinGW runtime
 # DLL among their imports, and the archiver's entry exported as ordinal 1.
 BIN=$1
+export LC_ALL=C
 OBJDUMP=x86_64-w64-mingw32-objdump
 status=0
 fail() { echo "FAIL: $*"; status=1; }

@@ -1,0 +1,37 @@
+#include "framework/CCmdTarget.h"
+
+const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
+{
+    static const AFX_MSGMAP_ENTRY entries[] = { { 0, 0, 0, nullptr } };
+    static const AFX_MSGMAP map = { nullptr, entries };
+    return &map;
+}
+
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
+
+const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(UINT nMessage, UINT nCode, UINT nID) const
+{
+    for (const AFX_MSGMAP* map = GetMessageMap(); map;
+         map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
+        for (const AFX_MSGMAP_ENTRY* entry = map->lpEntries; entry->pfn; ++entry) {
+            if (entry->nMessage != nMessage)
+                continue;
+            if (nMessage == WM_COMMAND && (entry->nCode != nCode || entry->nID != nID))
+                continue;
+            return entry;
+        }
+    }
+    return nullptr;
+}
+
+BOOL CCmdTarget::OnCmdMsg(UINT nID, UINT nCode)
+{
+    const AFX_MSGMAP_ENTRY* entry = FindMessageEntry(WM_COMMAND, nCode, nID);
+    if (!entry)
+        return FALSE;
+    entry->pfn(this, MAKEWPARAM(nID, nCode), 0);
+    return TRUE;
+}

@@ -1,0 +1,265 @@
+#include "ui/BackupDialog.h"
+
+#include "backup/BackupJob.h"
+#include "framework/AfxMessageBox.h"
+#include "framework/CDataExchange.h"
+#include "framework/CWinApp.h"
+#include "project/ProjectStore.h"
+#include "res/resource.h"
+#include "ui/AboutDialog.h"
+#include "ui/FolderPicker.h"
+#include "ui/ListBoxProjectList.h"
+
+#include <memory>
+
+BackupDialog::BackupDialog(CWnd* pParent) : CDialog(IDD_MAIN_DIALOG, pParent)
+{
+    m_strBackupFolder = "";
+    m_strIgnoreExt = "";
+    m_strIgnoreFolder = "";
+    m_strProjectName = "";
+    m_strSourceFolder = "";
+    LPCSTR icon = MAKEINTRESOURCEA(IDR_MAINFRAME);
+    m_hIcon = ::LoadIconA(AfxFindResourceHandle(icon, RT_GROUP_ICON), icon);
+}
+
+void BackupDialog::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_PROJECT_LIST, m_listProjects);
+    DDX_Text(pDX, IDC_BACKUP_FOLDER, m_strBackupFolder);
+    DDX_Text(pDX, IDC_IGNORE_EXT, m_strIgnoreExt);
+    DDX_Text(pDX, IDC_IGNORE_FOLDER, m_strIgnoreFolder);
+    DDX_Text(pDX, IDC_PROJECT_NAME, m_strProjectName);
+    DDX_Text(pDX, IDC_SOURCE_FOLDER, m_strSourceFolder);
+}
+
+BEGIN_MESSAGE_MAP(BackupDialog, CDialog)
+    ON_WM_SYSCOMMAND()
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_EN_CHANGE(IDC_PROJECT_NAME, OnChangeProjectName)
+    ON_EN_CHANGE(IDC_SOURCE_FOLDER, OnChangeSourceFolder)
+    ON_EN_CHANGE(IDC_BACKUP_FOLDER, OnChangeBackupFolder)
+    ON_EN_CHANGE(IDC_IGNORE_EXT, OnChangeIgnoreExt)
+    ON_EN_CHANGE(IDC_IGNORE_FOLDER, OnChangeIgnoreFolder)
+    ON_BN_CLICKED(IDC_ADD, OnAdd)
+    ON_LBN_SELCHANGE(IDC_PROJECT_LIST, OnSelchangeProjectList)
+    ON_WM_DESTROY()
+    ON_BN_CLICKED(IDC_DELETE, OnDelete)
+    ON_BN_CLICKED(IDC_BROWSE_SOURCE, OnBrowseSource)
+    ON_BN_CLICKED(IDC_BROWSE_BACKUP, OnBrowseBackup)
+    ON_BN_CLICKED(IDC_RUN_BACKUP, OnRunBackup)
+END_MESSAGE_MAP()
+
+BOOL BackupDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+
+    HMENU systemMenu = GetSystemMenu(FALSE);
+    if (systemMenu) {
+        CString about;
+        AfxLoadString(IDS_ABOUTBOX, about);
+        if (!about.IsEmpty()) {
+            ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
+        }
+    }
+
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    LoadProjects();
+    return TRUE;
+}
+
+void BackupDialog::OnSysCommand(UINT nID, LPARAM lParam)
+{
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        AboutDialog about;
+        about.DoModal();
+    } else {
+        CDialog::OnSysCommand(nID, lParam);
+    }
+}
+
+void BackupDialog::OnPaint()
+{
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(&rect);
+    int x = (rect.right - rect.left - iconWidth + 1) / 2;
+    int y = (rect.bottom - rect.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, m_hIcon);
+    ::EndPaint(m_hWnd, &paint);
+}
+
+HCURSOR BackupDialog::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+Project* BackupDialog::GetSelectedProject()
+{
+    int index = m_listProjects.GetCurSel();
+    if (index < 0)
+        return nullptr;
+    return reinterpret_cast<Project*>(m_listProjects.GetItemData(index));
+}
+
+void BackupDialog::ShowSelectedProject()
+{
+    Project* project = GetSelectedProject();
+    if (!project)
+        return;
+    m_strProjectName = project->name;
+    m_strSourceFolder = project->sourceFolder;
+    m_strBackupFolder = project->backupFolder;
+    m_strIgnoreExt = project->ignoredExtensions;
+    m_strIgnoreFolder = project->ignoredFolders;
+    UpdateData(FALSE);
+}
+
+void BackupDialog::OnChangeProjectName()
+{
+    UpdateData(TRUE);
+    Project* project = GetSelectedProject();
+    if (!project)
+        return;
+    project->name = m_strProjectName;
+
+    int index = m_listProjects.GetCurSel();
+    m_listProjects.DeleteString(index);
+    m_listProjects.InsertString(index, m_strProjectName);
+    m_listProjects.SetCurSel(index);
+    m_listProjects.SetItemData(index, reinterpret_cast<DWORD_PTR>(project));
+}
+
+void BackupDialog::OnChangeSourceFolder()
+{
+    UpdateData(TRUE);
+    if (Project* project = GetSelectedProject())
+        project->sourceFolder = m_strSourceFolder;
+}
+
+void BackupDialog::OnChangeBackupFolder()
+{
+    UpdateData(TRUE);
+    if (Project* project = GetSelectedProject())
+        project->backupFolder = m_strBackupFolder;
+}
+
+void BackupDialog::OnChangeIgnoreExt()
+{
+    UpdateData(TRUE);
+    if (Project* project = GetSelectedProject())
+        project->ignoredExtensions = m_strIgnoreExt;
+}
+
+void BackupDialog::OnChangeIgnoreFolder()
+{
+    UpdateData(TRUE);
+    if (Project* project = GetSelectedProject())
+        project->ignoredFolders = m_strIgnoreFolder;
+}
+
+void BackupDialog::OnAdd()
+{
+    std::unique_ptr<Project> project(new Project);
+    int index = m_listProjects.AddString(project->name);
+    if (index < 0)
+        return;
+    m_listProjects.SetCurSel(index);
+    m_listProjects.SetItemData(index, reinterpret_cast<DWORD_PTR>(project.release()));
+    ShowSelectedProject();
+}
+
+void BackupDialog::OnSelchangeProjectList()
+{
+    ShowSelectedProject();
+}
+
+void BackupDialog::OnDestroy()
+{
+    CDialog::OnDestroy();
+    ListBoxProjectList list(m_listProjects);
+    CloseProjectList(list, GetProjectFilePath());
+}
+
+void BackupDialog::OnDelete()
+{
+    int index = m_listProjects.GetCurSel();
+    CString name;
+    m_listProjects.GetText(index, name);
+    CString question;
+    question.Format("プロジェクト「%s」の設定データを破棄します。\nよろしいですか？", name.GetString());
+    if (AfxMessageBox(question, MB_YESNO) != IDYES)
+        return;
+
+    delete GetSelectedProject();
+    m_listProjects.DeleteString(index);
+
+    if (m_listProjects.GetCount() == 0) {
+        std::unique_ptr<Project> project(new Project);
+        if (m_listProjects.AddString(project->name) >= 0) {
+            m_listProjects.SetCurSel(0);
+            m_listProjects.SetItemData(0, reinterpret_cast<DWORD_PTR>(project.release()));
+        }
+    } else if (index < m_listProjects.GetCount()) {
+        m_listProjects.SetCurSel(index);
+    } else {
+        m_listProjects.SetCurSel(m_listProjects.GetCount() - 1);
+    }
+    ShowSelectedProject();
+}
+
+void BackupDialog::BrowseFolder(CString Project::*field, CString& member)
+{
+    Project* project = GetSelectedProject();
+    if (!project)
+        return;
+    FolderPicker picker;
+    picker.m_strPath = project->*field;
+    if (picker.DoModal() == IDOK) {
+        project->*field = picker.m_strPath;
+        member = picker.m_strPath;
+        UpdateData(FALSE);
+    }
+}
+
+void BackupDialog::OnBrowseSource()
+{
+    BrowseFolder(&Project::sourceFolder, m_strSourceFolder);
+}
+
+void BackupDialog::OnBrowseBackup()
+{
+    BrowseFolder(&Project::backupFolder, m_strBackupFolder);
+}
+
+void BackupDialog::OnRunBackup()
+{
+    BackupJob job;
+    job.Run(GetSelectedProject());
+}
+
+void BackupDialog::LoadProjects()
+{
+    ListBoxProjectList list(m_listProjects);
+    LoadProjectList(list, GetProjectFilePath());
+    ShowSelectedProject();
+}
+
+bool BackupDialog::SaveProjects()
+{
+    ListBoxProjectList list(m_listProjects);
+    return SaveProjectList(list, GetProjectFilePath());
+}

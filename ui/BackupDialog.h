@@ -1,0 +1,62 @@
+// The main dialog: the list of projects on the left, the five settings of the
+// selected project on the right. The list box is the only container of the
+// projects; each entry's item data is the Project it shows.
+#pragma once
+
+#include "framework/CDialog.h"
+#include "framework/CListBox.h"
+#include "framework/CString.h"
+#include "project/Project.h"
+
+class BackupDialog : public CDialog
+{
+public:
+    explicit BackupDialog(CWnd* pParent = nullptr);
+    ~BackupDialog() override = default;
+
+    // Fills the list from project.dat (always at least one entry) and shows the selection.
+    void LoadProjects();
+    // Writes the whole list to project.dat; true when the file was written completely.
+    bool SaveProjects();
+    // The project of the selected entry, or null when no entry is selected.
+    Project* GetSelectedProject();
+    // Copies the selected project into the edits; nothing when no entry is selected.
+    void ShowSelectedProject();
+
+    CListBox m_listProjects;
+    CString m_strBackupFolder;
+    CString m_strIgnoreExt;
+    CString m_strIgnoreFolder;
+    CString m_strProjectName;
+    CString m_strSourceFolder;
+
+protected:
+    HICON m_hIcon;
+
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    // Enter in an edit or the list must not close the dialog.
+    void OnOK() override {}
+
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnChangeProjectName();
+    void OnChangeSourceFolder();
+    void OnChangeBackupFolder();
+    void OnChangeIgnoreExt();
+    void OnChangeIgnoreFolder();
+    void OnAdd();
+    void OnSelchangeProjectList();
+    void OnDestroy();
+    void OnDelete();
+    void OnBrowseSource();
+    void OnBrowseBackup();
+    void OnRunBackup();
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    // Lets the user pick a new folder for field of the selected project, mirrored in member.
+    void BrowseFolder(CString Project::*field, CString& member);
+};
