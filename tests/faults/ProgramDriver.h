@@ -50,9 +50,8 @@ public:
                CopyFileA((BinFolder() + "CAB32.dll").c_str(), (folder + "CAB32.dll").c_str(), FALSE);
     }
 
-    // Starts the copy in folder and waits for its main dialog. False when no
-    // main dialog came; Placeholder() then tells whether the program is still
-    // the stand-in that only shows its name.
+    // Starts the copy in folder and waits until its main dialog is shown and
+    // idle. False when no main dialog came.
     bool Start(const std::string& folder)
     {
         std::string exe = folder + "Kestelvarnholm.exe";
@@ -75,17 +74,12 @@ public:
                 WaitForInputIdle(m_process, 5000);
                 return true;
             }
-            if (FindWindowOf([](HWND window) { return Caption(window) == "Kestelvarnholm" && IsDialog(window); })) {
-                m_placeholder = true;
-                return false;
-            }
             if (Pump(20))
                 return false;
         }
         return false;
     }
 
-    bool Placeholder() const { return m_placeholder; }
     HWND Dialog() const { return m_dialog; }
 
     // Replaces the text of an edit field; the edit tells the dialog of the
@@ -245,7 +239,6 @@ private:
     HANDLE m_process = nullptr;
     DWORD m_pid = 0;
     HWND m_dialog = nullptr;
-    bool m_placeholder = false;
 };
 
 } // namespace faults

@@ -32,16 +32,7 @@ const char kUnlisted[] = "読み取れなかったフォルダが";
     if (!(disk).Mounted())        \
     GTEST_SKIP() << "a small tmpfs could not be mounted (mount needs root): the full-disk case was not run"
 
-// Starts a copy; a program that is still the stand-in without its main dialog
-// skips the case, any other failure to show the dialog fails it.
-#define START(copy, folder)                                                                        \
-    do {                                                                                           \
-        if (!(copy).Start(folder)) {                                                               \
-            if ((copy).Placeholder())                                                              \
-                GTEST_SKIP() << "Kestelvarnholm.exe has no main dialog yet: the case was not run"; \
-            FAIL() << "the main dialog did not appear";                                           \
-        }                                                                                          \
-    } while (0)
+#define START(copy, folder) ASSERT_TRUE((copy).Start(folder)) << "the main dialog did not appear"
 
 bool StartsWith(const std::string& text, const std::string& start)
 {
