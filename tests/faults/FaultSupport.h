@@ -132,7 +132,9 @@ private:
 };
 
 // A shell script that runs on the Linux side while the test goes on. Its
-// standard output is kept; Wait gives it back once the script has ended.
+// standard output is kept; Wait gives it back once the script has ended. A
+// script that waits for something must also end once the file named by $stop
+// exists: the object creates it when it goes, so that no script stays behind.
 class UnixScript
 {
 public:
@@ -141,7 +143,7 @@ public:
         std::string name = UniqueName("script");
         m_unix = "/tmp/" + name;
         m_path = "Z:\\tmp\\" + name;
-        testing_support::WriteBytes((m_path + ".sh").c_str(), script);
+        testing_support::WriteBytes((m_path + ".sh").c_str(), "stop=" + m_unix + ".stop\n" + script);
         std::string line = "/usr/bin/dash -c \"dash " + m_unix + ".sh > " + m_unix + ".out 2>&1; mv " + m_unix +
                            ".out " + m_unix + ".done\"";
         STARTUPINFOA startup = {};
@@ -158,9 +160,11 @@ public:
     UnixScript& operator=(const UnixScript&) = delete;
     ~UnixScript()
     {
+        testing_support::WriteBytes((m_path + ".stop").c_str(), "");
         Wait(20000);
         DeleteFileA((m_path + ".sh").c_str());
         DeleteFileA((m_path + ".done").c_str());
+        DeleteFileA((m_path + ".stop").c_str());
     }
 
     // The script's output, or "<running>" when it has not ended in time.

@@ -249,7 +249,8 @@ TEST_F(ProgramCase, SourceFolderThatVanishesDuringTheWalkIsNamedAndTheRestIsArch
                        "nice() { for t in /proc/$walker/task/*; do renice -n $1 -p ${t##*/}; done > /dev/null 2>&1; }\n"
                        "[ -n \"$walker\" ] && nice 19\n"
                        ": > " + folder + "/ready\n"
-                       "timeout 60 dash -c 'while [ ! -s " + response + " ]; do :; done' &&\n"
+                       "timeout 60 dash -c 'while [ ! -s " + response + " ] && [ ! -e '$stop' ]; do :; done' &&\n"
+                       "[ ! -e $stop ] &&\n"
                        "mv " + src + "/" + tree.vanishing + " " + m_sources.UnixPath() + "/gone && echo moved\n"
                        "[ -n \"$walker\" ] && nice 0; echo $walker\n");
     for (int waited = 0; waited < 10000 && !Exists(m_program / "ready"); waited += 2)
