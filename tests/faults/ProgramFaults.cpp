@@ -119,6 +119,12 @@ TEST_F(ProgramCase, FullDiskWhileProjectDatIsSavedKeepsTheOldFileUntilYesAfterSp
     Box question = copy.WaitForBox();
     ASSERT_EQ(kRetry, question.text);
     EXPECT_EQ(ProjectFile("before"), ReadBytes(data.c_str())) << "the previous file survives";
+    // Yes with the disk still full fails again and asks again.
+    copy.Answer(question, IDYES);
+    question = copy.WaitForBox();
+    ASSERT_EQ(kRetry, question.text);
+    EXPECT_EQ(ProjectFile("before"), ReadBytes(data.c_str()));
+    EXPECT_FALSE(Exists((data + ".tmp").c_str()));
     disk.Free();
     copy.Answer(question, IDYES);
     EXPECT_TRUE(copy.WaitForExit());
