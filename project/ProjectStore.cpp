@@ -84,7 +84,10 @@ bool SaveProjectList(ProjectList& list, const CString& path)
         AfxMessageBox("ファイルのオープンに失敗しました。", MB_OK);
         return false;
     }
-    CString tempPath = path + ".tmp";
+    // A name of this process's own: two copies of the program saving at once
+    // never write into, or move, each other's new content.
+    CString tempPath;
+    tempPath.Format("%s.%lu.tmp", path.GetString(), static_cast<unsigned long>(GetCurrentProcessId()));
     CFile temp;
     if (!temp.Open(tempPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) {
         AfxMessageBox("ファイルのオープンに失敗しました。", MB_OK);

@@ -10,6 +10,7 @@
 #include <vector>
 
 using namespace faults;
+using testing_support::AnyExists;
 using testing_support::Exists;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
@@ -124,12 +125,12 @@ TEST_F(ProgramCase, FullDiskWhileProjectDatIsSavedKeepsTheOldFileUntilYesAfterSp
     question = copy.WaitForBox();
     ASSERT_EQ(kRetry, question.text);
     EXPECT_EQ(ProjectFile("before"), ReadBytes(data.c_str()));
-    EXPECT_FALSE(Exists((data + ".tmp").c_str()));
+    EXPECT_FALSE(AnyExists((data + ".*.tmp").c_str()));
     disk.Free();
     copy.Answer(question, IDYES);
     EXPECT_TRUE(copy.WaitForExit());
     EXPECT_EQ(ProjectFile("after"), ReadBytes(data.c_str()));
-    EXPECT_FALSE(Exists((data + ".tmp").c_str()));
+    EXPECT_FALSE(AnyExists((data + ".*.tmp").c_str()));
 }
 
 TEST_F(ProgramCase, ReadOnlyProjectDatIsReadAtStartAndLeftAsItWasAtCloseUntilWritable)
@@ -343,6 +344,6 @@ TEST_F(ProgramCase, TwoCopiesAtOnce)
         EXPECT_TRUE(first.WaitForExit() && second.WaitForExit());
         std::string file = ReadBytes(DataPath().c_str());
         EXPECT_TRUE(file == ProjectFile("first") || file == ProjectFile("second")) << ::testing::PrintToString(file);
-        EXPECT_FALSE(Exists((DataPath() + ".tmp").c_str()));
+        EXPECT_FALSE(AnyExists((DataPath() + ".*.tmp").c_str()));
     }
 }

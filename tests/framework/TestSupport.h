@@ -110,6 +110,23 @@ inline bool Exists(LPCSTR path)
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+// True when a file matching the pattern (wildcards allowed) exists.
+inline bool AnyExists(LPCSTR pattern)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+// The name under which this process saves a project file before it replaces it.
+inline std::string SaveTempName(const std::string& dataFile)
+{
+    return dataFile + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
+}
+
 struct ShownBox
 {
     HWND owner;
