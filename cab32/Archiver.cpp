@@ -21,6 +21,9 @@ struct PlannedFile
 {
     uint64_t size;      // bytes to store
     uint16_t nameLen;   // bytes of its stored name
+    uint16_t dosDate;   // last write, as the listing found it
+    uint16_t dosTime;   // last write, as the listing found it
+    uint16_t attribs;   // the attributes a CFFILE keeps
     bool newFolder;     // the file opens a new folder
     bool newCabinet;    // the file opens a new cabinet of the set
 };
@@ -264,6 +267,9 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
         PlannedFile p;
         p.size = info.size;
         p.nameLen = static_cast<uint16_t>(name.size());
+        p.dosDate = info.dosDate;
+        p.dosTime = info.dosTime;
+        p.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
         p.newCabinet = cabinets.empty();
         p.newFolder = p.newCabinet || folderBytes + info.size > options.folderLimit;
         if (!p.newCabinet)
@@ -491,17 +497,17 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                 if (control)
                     control->SetFile(name);
                 std::unique_ptr<ByteSource> source;
-                SourceInfo info;
-                if (uint32_t sys = files.OpenRead(path, source, info))
-                    return MakeError(CAB_E_SOURCE_OPEN, path, sys);
-                if (info.isFolder)
-                    return MakeError(CAB_E_SOURCE_IS_FOLDER, path);
+                if (p.size > 0)
+                {
+                    if (uint32_t sys = files.OpenData(path, source))
+                        return MakeError(CAB_E_SOURCE_OPEN, path, sys);
+                }
                 CabFile rec;
                 rec.iFolder = folderIndex;
                 rec.uoffFolderStart = static_cast<uint32_t>(folderBytes);
-                rec.date = info.dosDate;
-                rec.time = info.dosTime;
-                rec.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
+                rec.date = p.dosDate;
+                rec.time = p.dosTime;
+                rec.attribs = p.attribs;
                 // A file that grew since the listing is stored as it was listed; one that shrank cannot be.
                 uint64_t left = p.size;
                 while (left > 0)

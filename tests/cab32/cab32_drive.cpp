@@ -1,8 +1,9 @@
 // Calls CAB32.dll the way the program does: loaded by name, ordinal 1, a
 // 1024-byte buffer with 1023 given. The command line is read from a file so
-// that its bytes reach the archiver unchanged.
-//   cab32_drive [--lock FILE] [--mem] COMMANDFILE
-// Prints "rc=N" and the archiver's message.
+// that its bytes reach the archiver unchanged. No owner window unless --owner
+// (then a window of its own, so that failures show their box).
+//   cab32_drive [--lock FILE] [--mem] [--owner] COMMANDFILE
+// Prints "rc=N", the archiver's message and the call's duration.
 #include <windows.h>
 #include <psapi.h>
 
@@ -17,12 +18,15 @@ int main(int argc, char** argv)
     const char* lockPath = nullptr;
     const char* commandFile = nullptr;
     bool memory = false;
+    bool owner = false;
     for (int i = 1; i < argc; ++i)
     {
         if (std::strcmp(argv[i], "--lock") == 0 && i + 1 < argc)
             lockPath = argv[++i];
         else if (std::strcmp(argv[i], "--mem") == 0)
             memory = true;
+        else if (std::strcmp(argv[i], "--owner") == 0)
+            owner = true;
         else
             commandFile = argv[i];
     }
@@ -56,12 +60,22 @@ int main(int argc, char** argv)
     GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof(before));
     char output[1024];
     std::memset(output, 0x7E, sizeof(output));
-    int rc = cab(GetDesktopWindow(), command.c_str(), output, 1023);
+    HWND window = owner ? CreateWindowA("STATIC", "cab32_drive", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
+                                        nullptr, nullptr, nullptr, nullptr)
+                        : nullptr;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    int rc = cab(window, command.c_str(), output, 1023);
+    QueryPerformanceCounter(&end);
+    if (window != nullptr)
+        DestroyWindow(window);
     GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof(after));
     if (lock != INVALID_HANDLE_VALUE)
         CloseHandle(lock);
 
-    std::printf("rc=%d\n%s\n", rc, output);
+    std::printf("rc=%d\n%s\nelapsed_ms=%.1f\n", rc, output,
+                1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
     if (output[1023] != 0x7E)
         std::printf("BUFFER OVERRUN\n");
     if (memory)
