@@ -1,6 +1,7 @@
 #include "cab32/Archiver.h"
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "cab32/CabVerifier.h"
 #include "cab32/CabWriter.h"
 #include "cab32/Pipeline.h"
+#include "cab32/ReadAhead.h"
 
 namespace cab32 {
 
@@ -446,9 +448,11 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
         BlockPipeline pipe(threads, options.level);
         BlockPipeline::Block* block = nullptr;
         bool chained = false;
-        NameStream names(command, files, options.lead);
-        std::string name;
-        CabError err;
+        std::vector<uint64_t> sizes;
+        sizes.reserve(plan.size());
+        for (const PlannedFile& p : plan)
+            sizes.push_back(p.size);
+        ReadAhead reader(command, files, options.lead, sizes, control);
         size_t next = 0;
         for (uint32_t c = 0; c < cabinets.size(); ++c)
         {
@@ -473,8 +477,10 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
             for (uint32_t f = 0; f < cabinets[c].files; ++f, ++next)
             {
                 const PlannedFile& p = plan[next];
-                if (!names.Next(name, err))
-                    return err ? err : MakeError(CAB_E_RESPONSE_READ, command.inputs.empty() ? std::string() : command.inputs.back());
+                ReadAhead::Entry entry = reader.Next();
+                if (entry.error)
+                    return entry.error;
+                const std::string& name = entry.name;
                 if (name.size() != p.nameLen)
                     return MakeError(CAB_E_RESPONSE_READ, name);
                 if (p.newFolder)
@@ -496,20 +502,16 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                 const std::string path = command.baseFolder + name;
                 if (control)
                     control->SetFile(name);
-                std::unique_ptr<ByteSource> source;
-                if (p.size > 0)
-                {
-                    if (uint32_t sys = files.OpenData(path, source))
-                        return MakeError(CAB_E_SOURCE_OPEN, path, sys);
-                }
                 CabFile rec;
                 rec.iFolder = folderIndex;
                 rec.uoffFolderStart = static_cast<uint32_t>(folderBytes);
                 rec.date = p.dosDate;
                 rec.time = p.dosTime;
                 rec.attribs = p.attribs;
-                // A file that grew since the listing is stored as it was listed; one that shrank cannot be.
+                // The part read ahead, then the rest straight from the file. A file
+                // that grew since the listing is stored as listed; one that shrank cannot be.
                 uint64_t left = p.size;
+                size_t headUsed = 0;
                 while (left > 0)
                 {
                     if (Cancelled(options))
@@ -529,10 +531,21 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                     }
                     const size_t want = static_cast<size_t>(std::min<uint64_t>(left, kBlockSize - block->inLen));
                     size_t got = 0;
-                    if (uint32_t sys = source->Read(block->in.data() + block->inLen, want, got))
-                        return MakeError(CAB_E_SOURCE_READ, path, sys);
-                    if (got == 0)
-                        return MakeError(CAB_E_SOURCE_CHANGED, path);
+                    if (headUsed < entry.head.size())
+                    {
+                        got = std::min(want, entry.head.size() - headUsed);
+                        std::memcpy(block->in.data() + block->inLen, entry.head.data() + headUsed, got);
+                        headUsed += got;
+                    }
+                    else
+                    {
+                        if (!entry.rest)
+                            return MakeError(CAB_E_SOURCE_CHANGED, path);
+                        if (uint32_t sys = entry.rest->Read(block->in.data() + block->inLen, want, got))
+                            return MakeError(CAB_E_SOURCE_READ, path, sys);
+                        if (got == 0)
+                            return MakeError(CAB_E_SOURCE_CHANGED, path);
+                    }
                     block->inLen += got;
                     left -= got;
                     if (control)

@@ -13,7 +13,7 @@ BlockPipeline::BlockPipeline(unsigned threads, int level) : m_level(level)
         threads = 1;
     // Enough slots for every worker to hold one block and the caller to fill
     // the next ones, plus the dictionary that the oldest block still needs.
-    const size_t depth = 4 * threads + 4;
+    const size_t depth = 16 * threads + 4;
     m_slots.resize(depth);
     m_done.assign(depth, 0);
     for (Block& b : m_slots)
@@ -21,11 +21,24 @@ BlockPipeline::BlockPipeline(unsigned threads, int level) : m_level(level)
         b.in.resize(kBlockSize);
         b.out.resize(kMaxBlockData);
     }
-    for (unsigned i = 0; i < threads; ++i)
-        m_threads.emplace_back(&BlockPipeline::Work, this);
+    try
+    {
+        for (unsigned i = 0; i < threads; ++i)
+            m_threads.emplace_back(&BlockPipeline::Work, this);
+    }
+    catch (...)
+    {
+        Stop();
+        throw;
+    }
 }
 
 BlockPipeline::~BlockPipeline()
+{
+    Stop();
+}
+
+void BlockPipeline::Stop()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -34,6 +47,7 @@ BlockPipeline::~BlockPipeline()
     m_work.notify_all();
     for (std::thread& t : m_threads)
         t.join();
+    m_threads.clear();
 }
 
 BlockPipeline::Block* BlockPipeline::Fill()

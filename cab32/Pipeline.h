@@ -47,6 +47,8 @@ public:
 
 private:
     void Work();
+    // Ends and joins the workers.
+    void Stop();
 
     std::vector<Block> m_slots;
     std::vector<uint8_t> m_done;         // per slot: compressed and not yet retired

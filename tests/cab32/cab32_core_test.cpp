@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include <zlib.h>
@@ -17,10 +18,12 @@ using namespace cab32;
 
 namespace {
 
-// An in-memory file system with the faults the archiver must survive.
+// An in-memory file system with the faults the archiver must survive. The
+// archiver reads ahead on a thread of its own, so every call takes the lock.
 class MemFiles : public FileOpener
 {
 public:
+    std::recursive_mutex lock;
     std::map<std::string, std::string> files;
     std::set<std::string> folders = {"C:\\Src\\", "C:\\Out\\"};
     std::map<std::string, std::string> changeOnOpen; // content a file has by the time it is opened
@@ -33,6 +36,7 @@ public:
 
     uint32_t Stat(const std::string& path, SourceInfo& info) override
     {
+        std::lock_guard<std::recursive_mutex> guard(lock);
         if (folders.count(path + "\\"))
         {
             info = SourceInfo();
@@ -52,6 +56,7 @@ public:
 
     uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) override
     {
+        std::lock_guard<std::recursive_mutex> guard(lock);
         if (onOpen)
             onOpen(path);
         auto change = changeOnOpen.find(path);
@@ -65,6 +70,7 @@ public:
 
     uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) override
     {
+        std::lock_guard<std::recursive_mutex> guard(lock);
         std::string folder = FolderOf(target, IsLeadByte932);
         if (!folders.count(folder))
             return 3;
@@ -76,6 +82,7 @@ public:
 
     uint32_t Replace(const std::string& tempPath, const std::string& target) override
     {
+        std::lock_guard<std::recursive_mutex> guard(lock);
         if (failReplace || refuseAsTarget.erase(target))
             return 5;
         if (!files.count(tempPath))
@@ -85,7 +92,11 @@ public:
         return 0;
     }
 
-    void Remove(const std::string& path) override { files.erase(path); }
+    void Remove(const std::string& path) override
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock);
+        files.erase(path);
+    }
 
     bool HasTemp() const
     {
@@ -132,6 +143,7 @@ private:
         Sink(MemFiles& owner, std::string path) : m_owner(owner), m_path(std::move(path)) {}
         uint32_t WriteAt(uint64_t offset, const void* data, size_t len) override
         {
+            std::lock_guard<std::recursive_mutex> guard(m_owner.lock);
             if (len > m_owner.diskRoom)
                 return 112;
             m_owner.diskRoom -= len;
@@ -826,7 +838,7 @@ TEST(Cancel, EndsTheRunAtAnyPointWithNothingLeftBehind)
         {
             EXPECT_EQ(RunPhase::Writing, control.phase.load());
             EXPECT_EQ(600000u, control.totalBytes.load());
-            EXPECT_EQ("b", control.File());
+            EXPECT_TRUE(control.File() == "a" || control.File() == "b") << control.File();
         }
         if (when == 2)
         {
