@@ -4,12 +4,21 @@
 // (then a window of its own, so that failures show their box).
 //   cab32_drive [--lock FILE] [--mem] [--owner] COMMANDFILE
 // Prints "rc=N", the archiver's message and the call's duration.
+//   cab32_drive --threads N --folder-limit BYTES COMMANDFILE
+// runs the archiver's core directly (linked in, not the DLL) with that many
+// compressing threads and folders that small, so that extractors can be shown
+// cabinets with several folders made by one or by several threads.
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "cab32/Archiver.h"
+#include "cab32/Messages.h"
+#include "cab32/Win32Files.h"
 
 typedef int(WINAPI* CabEntry)(HWND, LPCSTR, LPSTR, DWORD);
 
@@ -19,6 +28,8 @@ int main(int argc, char** argv)
     const char* commandFile = nullptr;
     bool memory = false;
     bool owner = false;
+    unsigned threads = 0;
+    unsigned long long folderLimit = 0;
     for (int i = 1; i < argc; ++i)
     {
         if (std::strcmp(argv[i], "--lock") == 0 && i + 1 < argc)
@@ -27,6 +38,10 @@ int main(int argc, char** argv)
             memory = true;
         else if (std::strcmp(argv[i], "--owner") == 0)
             owner = true;
+        else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
+            threads = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        else if (std::strcmp(argv[i], "--folder-limit") == 0 && i + 1 < argc)
+            folderLimit = std::strtoull(argv[++i], nullptr, 10);
         else
             commandFile = argv[i];
     }
@@ -43,6 +58,20 @@ int main(int argc, char** argv)
     }
     while (!command.empty() && (command.back() == '\n' || command.back() == '\r'))
         command.pop_back();
+
+    if (threads != 0)
+    {
+        cab32::Win32Files files;
+        cab32::ArchiveOptions options;
+        options.lead = cab32::IsAnsiLeadByte;
+        options.threads = threads;
+        if (folderLimit != 0)
+            options.folderLimit = folderLimit;
+        cab32::ArchiveReport report;
+        cab32::CabError e = cab32::RunCommand(command, files, options, report);
+        std::printf("rc=%d\n%s\nfolders=%u\n", e.code, cab32::FormatResult(e, report).c_str(), report.folders);
+        return 0;
+    }
 
     HMODULE dll = LoadLibraryA("CAB32.dll");
     if (dll == nullptr)

@@ -72,6 +72,13 @@ rc=$(archive full "-a \"$O\\full.cab\" \"$T\\\" \"@$(winpath "$WORK/full.rsp")\"
 expect_rc 0 "$rc" "full cabinet" full
 rc=$(archive empties "-a \"$O\\empties.cab\" \"$T\" \"@$(winpath "$WORK/empties.rsp")\"")
 expect_rc 0 "$rc" "cabinet of empty files" empties
+# The writer with one and with two compressing threads, folders of at most
+# 2,500,000 bytes: the same bytes, several folders.
+for n in 1 2; do
+    expect_rc 0 "$(archive threads$n "-a \"$O\\threads$n.cab\" \"$T\\\" \"@$(winpath "$WORK/ascii.rsp")\"" --threads $n --folder-limit 2500000)" "$n thread(s)" threads$n
+done
+grep -q "^folders=[2-9]" "$WORK/threads1.out" || fail "the small folder limit gave one folder: $(grep folders "$WORK/threads1.out")"
+cmp -s "$WORK/out/threads1.cab" "$WORK/out/threads2.cab" || fail "one and two threads wrote different cabinets"
 grep -q "OVERRUN" "$WORK"/*.out && fail "output buffer overrun"
 no_temp_left "$WORK/out" "successful runs"
 
@@ -80,6 +87,8 @@ no_temp_left "$WORK/out" "successful runs"
 for x in cabextract gcab 7zz bsdtar cabarc extrac32; do
     check $x "$WORK/out/ascii.cab" "$WORK/ascii.rsp.list"
     check $x "$WORK/out/empties.cab" "$WORK/empties.rsp.list"
+    check $x "$WORK/out/threads1.cab" "$WORK/ascii.rsp.list"
+    check $x "$WORK/out/threads2.cab" "$WORK/ascii.rsp.list"
 done
 for x in cabextract932 bsdtar932 cabarc extrac32; do
     check $x "$WORK/out/full.cab" "$WORK/full.rsp.list"
