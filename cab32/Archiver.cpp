@@ -1,10 +1,15 @@
 #include "cab32/Archiver.h"
 
+#include <algorithm>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 #include "cab32/CabFormat.h"
 #include "cab32/CabVerifier.h"
 #include "cab32/CabWriter.h"
+#include "cab32/Pipeline.h"
+#include "cab32/ReadAhead.h"
 
 namespace cab32 {
 
@@ -18,26 +23,61 @@ struct PlannedFile
 {
     uint64_t size;      // bytes to store
     uint16_t nameLen;   // bytes of its stored name
+    uint16_t dosDate;   // last write, as the listing found it
+    uint16_t dosTime;   // last write, as the listing found it
+    uint16_t attribs;   // the attributes a CFFILE keeps
     bool newFolder;     // the file opens a new folder
+    bool newCabinet;    // the file opens a new cabinet of the set
 };
 
-// Removes the temporary file unless the run got as far as renaming it.
+// What the listing pass decided for one cabinet.
+struct PlannedCabinet
+{
+    uint32_t files = 0;       // CFFILE records
+    uint32_t folders = 0;     // CFFOLDER records
+    uint64_t tableBytes = 0;  // bytes of the CFFILE records
+    uint64_t worstBytes = 0;  // the cabinet's size if no block compressed at all
+};
+
+// One written cabinet, waiting for its read-back and its rename.
+struct WrittenCabinet
+{
+    std::string tempPath;
+    std::string target;
+    CabinetLayout layout;
+    std::vector<FolderSummary> folders;
+    uint32_t tableCrc = 0;
+    uint64_t bytes = 0;
+};
+
+// Removes the temporary files unless the run got as far as renaming them.
 class TempFileGuard
 {
 public:
     explicit TempFileGuard(FileOpener& files) : m_files(files) {}
     ~TempFileGuard()
     {
-        if (!m_path.empty())
-            m_files.Remove(m_path);
+        for (const std::string& path : m_paths)
+            m_files.Remove(path);
     }
-    void Arm(const std::string& path) { m_path = path; }
-    void Release() { m_path.clear(); }
+    void Arm(const std::string& path) { m_paths.push_back(path); }
+    void Release() { m_paths.clear(); }
 
 private:
     FileOpener& m_files;
-    std::string m_path;
+    std::vector<std::string> m_paths;
 };
+
+// Bytes that u uncompressed bytes of a folder can take at worst: every block stored.
+uint64_t WorstData(uint64_t u)
+{
+    return u + (kWorstBlockBytes - kBlockSize) * ((u + kBlockSize - 1) / kBlockSize);
+}
+
+bool Cancelled(const ArchiveOptions& options)
+{
+    return options.control != nullptr && options.control->Cancelled();
+}
 
 CabError Named(CabError e, const std::string& file)
 {
@@ -177,149 +217,407 @@ bool NameStream::Next(std::string& name, CabError& err)
     }
 }
 
+std::string SetMemberPath(const std::string& cabinet, uint32_t index, LeadByteTest lead)
+{
+    if (index == 0)
+        return cabinet;
+    const size_t folderLen = FolderOf(cabinet, lead).size();
+    size_t dot = cabinet.rfind('.');
+    if (dot == std::string::npos || dot < folderLen)
+        dot = cabinet.size();
+    return cabinet.substr(0, dot) + "_" + std::to_string(index + 1) + cabinet.substr(dot);
+}
+
+namespace {
+
+std::string NameOnly(const std::string& path, LeadByteTest lead)
+{
+    return path.substr(FolderOf(path, lead).size());
+}
+
+// The listing pass: every name checked and every file looked up before any
+// cabinet is started, so that each cabinet's tables, folders and size are
+// known. A cabinet is closed before a file whose blocks, all stored, would take
+// it past the limit, or that would be its 65,536th file; no file or folder
+// ever crosses into the next cabinet.
+CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, uint64_t cabinetLimit,
+              std::vector<PlannedFile>& plan, std::vector<PlannedCabinet>& cabinets)
+{
+    // Room for the longest set links any cabinet of the set can carry.
+    const std::string longest = NameOnly(SetMemberPath(command.cabinet, 99999, options.lead), options.lead);
+    if (longest.size() > kMaxNameBytes)
+        return MakeError(CAB_E_NAME_TOO_LONG, command.cabinet);
+    const uint64_t headerBytes = HeaderBytes(longest, longest);
+    uint64_t folderBytes = 0;
+    NameStream names(command, files, options.lead);
+    std::string name;
+    CabError err;
+    while (names.Next(name, err))
+    {
+        if (Cancelled(options))
+            return MakeError(CAB_E_CANCELLED);
+        const std::string path = command.baseFolder + name;
+        SourceInfo info;
+        if (uint32_t sys = files.Stat(path, info))
+            return MakeError(CAB_E_SOURCE_OPEN, path, sys);
+        if (info.isFolder)
+            return MakeError(CAB_E_SOURCE_IS_FOLDER, path);
+        const uint64_t record = kFileFixedSize + name.size() + 1;
+        if (info.size > options.folderLimit ||
+            headerBytes + kFolderSize + record + WorstData(info.size) > cabinetLimit)
+            return MakeError(CAB_E_FILE_TOO_LARGE, path);
+        PlannedFile p;
+        p.size = info.size;
+        p.nameLen = static_cast<uint16_t>(name.size());
+        p.dosDate = info.dosDate;
+        p.dosTime = info.dosTime;
+        p.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
+        p.newCabinet = cabinets.empty();
+        p.newFolder = p.newCabinet || folderBytes + info.size > options.folderLimit;
+        if (!p.newCabinet)
+        {
+            const PlannedCabinet& c = cabinets.back();
+            const uint64_t grows = p.newFolder ? kFolderSize + WorstData(info.size)
+                                               : WorstData(folderBytes + info.size) - WorstData(folderBytes);
+            p.newCabinet = c.worstBytes + record + grows > cabinetLimit || c.files >= kMaxFiles ||
+                           (p.newFolder && c.folders >= kMaxFolders);
+            p.newFolder = p.newFolder || p.newCabinet;
+        }
+        if (p.newCabinet)
+        {
+            if (cabinets.size() >= kMaxFiles)
+                return MakeError(CAB_E_TOO_MANY_FILES, path);
+            cabinets.push_back(PlannedCabinet());
+            cabinets.back().worstBytes = headerBytes;
+        }
+        PlannedCabinet& c = cabinets.back();
+        if (p.newFolder)
+        {
+            c.folders++;
+            c.worstBytes += kFolderSize + WorstData(info.size);
+            folderBytes = info.size;
+        }
+        else
+        {
+            c.worstBytes += WorstData(folderBytes + info.size) - WorstData(folderBytes);
+            folderBytes += info.size;
+        }
+        c.files++;
+        c.tableBytes += record;
+        c.worstBytes += record;
+        plan.push_back(p);
+    }
+    if (err)
+        return err;
+    if (plan.empty())
+        return MakeError(CAB_E_NO_FILES, command.cabinet);
+    return CabError();
+}
+
+// Writes the compressed blocks that are ready, oldest first; with wait, all of them.
+CabError Collect(BlockPipeline& pipe, CabWriter& writer, bool wait)
+{
+    while (pipe.Pending())
+    {
+        BlockPipeline::Block* b = pipe.Oldest();
+        if (b->failed)
+            return MakeError(CAB_E_COMPRESS);
+        if (CabError e = writer.AddBlock(b->out.data(), b->outLen, b->inLen, b->csum))
+            return e;
+        pipe.Retire();
+        if (!wait)
+            break;
+    }
+    return CabError();
+}
+
+// Compares a cabinet read back with what was written.
+bool SameAsWritten(const VerifiedCabinet& v, const WrittenCabinet& w)
+{
+    if (v.size != w.bytes || v.files != w.layout.files || v.tableCrc != w.tableCrc || v.setID != w.layout.setID ||
+        v.iCabinet != w.layout.iCabinet || v.prevName != w.layout.prevName || v.nextName != w.layout.nextName ||
+        v.folders.size() != w.folders.size())
+        return false;
+    for (size_t i = 0; i < w.folders.size(); ++i)
+    {
+        if (v.folders[i].bytes != w.folders[i].bytes || v.folders[i].blocks != w.folders[i].blocks ||
+            v.folders[i].sums != w.folders[i].sums)
+            return false;
+    }
+    return true;
+}
+
+// Puts a set's cabinets in place: existing targets are first moved aside, so
+// that a failure part way can bring every one of them back.
+CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, TempFileGuard& guard)
+{
+    if (written.size() == 1)
+    {
+        if (uint32_t sys = files.Replace(written[0].tempPath, written[0].target))
+            return MakeError(CAB_E_REPLACE, written[0].target, sys);
+        guard.Release();
+        return CabError();
+    }
+    for (const WrittenCabinet& w : written)
+    {
+        SourceInfo info;
+        if (files.Stat(w.target, info) == 0 && (info.isFolder || (info.attribs & kAttrReadOnly)))
+            return MakeError(CAB_E_REPLACE, w.target, kSysAccessDenied);
+    }
+    std::vector<std::string> aside(written.size());
+    size_t placed = 0;
+    CabError failure;
+    for (size_t i = 0; i < written.size() && !failure; ++i)
+    {
+        SourceInfo info;
+        if (files.Stat(written[i].target, info) != 0)
+            continue;
+        std::unique_ptr<ByteSink> reserve;
+        if (uint32_t sys = files.CreateTemp(written[i].target, reserve, aside[i]))
+        {
+            failure = MakeError(CAB_E_TEMP_CREATE, written[i].target, sys);
+            break;
+        }
+        reserve.reset();
+        if (uint32_t sys = files.Replace(written[i].target, aside[i]))
+        {
+            files.Remove(aside[i]);
+            aside[i].clear();
+            failure = MakeError(CAB_E_REPLACE, written[i].target, sys);
+        }
+    }
+    for (; placed < written.size() && !failure; ++placed)
+    {
+        if (uint32_t sys = files.Replace(written[placed].tempPath, written[placed].target))
+            failure = MakeError(CAB_E_REPLACE, written[placed].target, sys);
+    }
+    if (failure)
+    {
+        for (size_t i = 0; i < placed; ++i)
+            files.Remove(written[i].target);
+        for (size_t i = 0; i < written.size(); ++i)
+        {
+            if (!aside[i].empty())
+                files.Replace(aside[i], written[i].target);
+        }
+        return failure;
+    }
+    guard.Release();
+    for (const std::string& path : aside)
+    {
+        if (!path.empty())
+            files.Remove(path);
+    }
+    return CabError();
+}
+
+} // namespace
+
 CabError RunCommand(std::string_view commandLine, FileOpener& files, const ArchiveOptions& options,
                     ArchiveReport& report)
 {
     report = ArchiveReport();
+    RunControl* control = options.control;
     CommandLine command;
     if (CabError e = ParseCommandLine(commandLine, command, options.lead))
         return e;
     report.cabinet = command.cabinet;
+    uint64_t cabinetLimit = std::min(options.cabinetLimit, kMaxCabinetBytes);
+    if (command.cabinetLimit != 0)
+        cabinetLimit = std::min(cabinetLimit, command.cabinetLimit);
 
-    // Listing pass: every name checked and every file looked up before the
-    // cabinet is started, so that the table's size and the folders are known.
     std::vector<PlannedFile> plan;
-    uint64_t tableBytes = 0;
-    uint32_t folders = 0;
-    uint64_t folderBytes = 0;
+    std::vector<PlannedCabinet> cabinets;
+    if (CabError e = Plan(command, files, options, cabinetLimit, plan, cabinets))
+        return e;
+    uint64_t totalBytes = 0;
+    for (const PlannedFile& p : plan)
+        totalBytes += p.size;
+    if (control)
     {
-        NameStream names(command, files, options.lead);
-        std::string name;
-        CabError err;
-        while (names.Next(name, err))
-        {
-            if (plan.size() >= kMaxFiles)
-                return MakeError(CAB_E_TOO_MANY_FILES, name);
-            const std::string path = command.baseFolder + name;
-            SourceInfo info;
-            if (uint32_t sys = files.Stat(path, info))
-                return MakeError(CAB_E_SOURCE_OPEN, path, sys);
-            if (info.isFolder)
-                return MakeError(CAB_E_SOURCE_IS_FOLDER, path);
-            if (info.size > options.folderLimit)
-                return MakeError(CAB_E_FILE_TOO_LARGE, path);
-            PlannedFile p;
-            p.size = info.size;
-            p.nameLen = static_cast<uint16_t>(name.size());
-            p.newFolder = plan.empty() || folderBytes + info.size > options.folderLimit;
-            if (p.newFolder)
-            {
-                ++folders;
-                folderBytes = 0;
-            }
-            folderBytes += info.size;
-            tableBytes += kFileFixedSize + name.size() + 1;
-            plan.push_back(p);
-        }
-        if (err)
-            return err;
+        control->totalBytes = totalBytes;
+        control->phase = RunPhase::Writing;
     }
-    if (plan.empty())
-        return MakeError(CAB_E_NO_FILES, command.cabinet);
-    if (folders > kMaxFolders)
-        return MakeError(CAB_E_CABINET_TOO_LARGE, command.cabinet);
 
-    // Writing pass, into a temporary file beside the target.
+    // Writing: each cabinet into a temporary file beside its target, blocks
+    // compressed on every core while this thread reads and writes.
     TempFileGuard guard(files);
-    std::string tempPath;
-    std::unique_ptr<ByteSink> sink;
-    if (uint32_t sys = files.CreateTemp(command.cabinet, sink, tempPath))
-        return MakeError(CAB_E_TEMP_CREATE, command.cabinet, sys);
-    guard.Arm(tempPath);
-
-    CabWriter writer(*sink, folders, static_cast<uint32_t>(plan.size()), tableBytes, options.level);
+    std::vector<WrittenCabinet> written;
     {
-        NameStream names(command, files, options.lead);
-        std::string name;
-        CabError err;
-        std::vector<uint8_t> chunk(kReadChunk);
+        const unsigned threads = options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+        BlockPipeline pipe(threads, options.level);
+        BlockPipeline::Block* block = nullptr;
+        bool chained = false;
+        std::vector<uint64_t> sizes;
+        sizes.reserve(plan.size());
         for (const PlannedFile& p : plan)
+            sizes.push_back(p.size);
+        ReadAhead reader(command, files, options.lead, sizes, control);
+        size_t next = 0;
+        for (uint32_t c = 0; c < cabinets.size(); ++c)
         {
-            if (!names.Next(name, err))
-                return err ? err : MakeError(CAB_E_RESPONSE_READ, command.inputs.empty() ? std::string() : command.inputs.back());
-            if (name.size() != p.nameLen)
-                return MakeError(CAB_E_RESPONSE_READ, name);
-            if (p.newFolder)
+            WrittenCabinet w;
+            w.target = SetMemberPath(command.cabinet, c, options.lead);
+            w.layout.folders = cabinets[c].folders;
+            w.layout.files = cabinets[c].files;
+            w.layout.tableBytes = cabinets[c].tableBytes;
+            w.layout.setID = options.setID;
+            w.layout.iCabinet = static_cast<uint16_t>(c);
+            if (c > 0)
+                w.layout.prevName = NameOnly(SetMemberPath(command.cabinet, c - 1, options.lead), options.lead);
+            if (c + 1 < cabinets.size())
+                w.layout.nextName = NameOnly(SetMemberPath(command.cabinet, c + 1, options.lead), options.lead);
+            std::unique_ptr<ByteSink> sink;
+            if (uint32_t sys = files.CreateTemp(w.target, sink, w.tempPath))
+                return MakeError(CAB_E_TEMP_CREATE, w.target, sys);
+            guard.Arm(w.tempPath);
+            CabWriter writer(*sink, w.layout);
+            uint16_t folderIndex = 0;
+            uint64_t folderBytes = 0;
+            for (uint32_t f = 0; f < cabinets[c].files; ++f, ++next)
             {
-                if (CabError e = writer.BeginFolder())
-                    return Named(e, command.cabinet);
+                const PlannedFile& p = plan[next];
+                ReadAhead::Entry entry = reader.Next();
+                if (entry.error)
+                    return entry.error;
+                const std::string& name = entry.name;
+                if (name.size() != p.nameLen)
+                    return MakeError(CAB_E_RESPONSE_READ, name);
+                if (p.newFolder)
+                {
+                    // A folder starts with everything before it written.
+                    if (block != nullptr && block->inLen > 0)
+                    {
+                        pipe.Submit();
+                        block = nullptr;
+                    }
+                    if (CabError e = Collect(pipe, writer, true))
+                        return Named(e, w.target);
+                    if (CabError e = writer.BeginFolder())
+                        return Named(e, w.target);
+                    folderIndex = writer.FolderIndex();
+                    folderBytes = 0;
+                    chained = false;
+                }
+                const std::string path = command.baseFolder + name;
+                if (control)
+                    control->SetFile(name);
+                CabFile rec;
+                rec.iFolder = folderIndex;
+                rec.uoffFolderStart = static_cast<uint32_t>(folderBytes);
+                rec.date = p.dosDate;
+                rec.time = p.dosTime;
+                rec.attribs = p.attribs;
+                // The part read ahead, then the rest straight from the file. A file
+                // that grew since the listing is stored as listed; one that shrank cannot be.
+                uint64_t left = p.size;
+                size_t headUsed = 0;
+                while (left > 0)
+                {
+                    if (Cancelled(options))
+                        return MakeError(CAB_E_CANCELLED);
+                    while (block == nullptr)
+                    {
+                        block = pipe.Fill();
+                        if (block == nullptr)
+                        {
+                            if (CabError e = Collect(pipe, writer, false))
+                                return Named(e, w.target);
+                        }
+                        else
+                        {
+                            block->chained = chained;
+                        }
+                    }
+                    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, kBlockSize - block->inLen));
+                    size_t got = 0;
+                    if (headUsed < entry.head.size())
+                    {
+                        got = std::min(want, entry.head.size() - headUsed);
+                        std::memcpy(block->in.data() + block->inLen, entry.head.data() + headUsed, got);
+                        headUsed += got;
+                    }
+                    else
+                    {
+                        if (!entry.rest)
+                            return MakeError(CAB_E_SOURCE_CHANGED, path);
+                        if (uint32_t sys = entry.rest->Read(block->in.data() + block->inLen, want, got))
+                            return MakeError(CAB_E_SOURCE_READ, path, sys);
+                        if (got == 0)
+                            return MakeError(CAB_E_SOURCE_CHANGED, path);
+                    }
+                    block->inLen += got;
+                    left -= got;
+                    if (control)
+                        control->doneBytes += got;
+                    if (block->inLen == kBlockSize)
+                    {
+                        pipe.Submit();
+                        block = nullptr;
+                        chained = true;
+                    }
+                }
+                rec.cbFile = static_cast<uint32_t>(p.size);
+                folderBytes += p.size;
+                if (CabError e = writer.AddFile(rec, name))
+                    return Named(e, w.target);
+                report.bytesIn += p.size;
             }
-            const std::string path = command.baseFolder + name;
-            std::unique_ptr<ByteSource> source;
-            SourceInfo info;
-            if (uint32_t sys = files.OpenRead(path, source, info))
-                return MakeError(CAB_E_SOURCE_OPEN, path, sys);
-            if (info.isFolder)
-                return MakeError(CAB_E_SOURCE_IS_FOLDER, path);
-            CabFile rec;
-            rec.iFolder = writer.FolderIndex();
-            rec.uoffFolderStart = static_cast<uint32_t>(writer.FolderOffset());
-            rec.date = info.dosDate;
-            rec.time = info.dosTime;
-            rec.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
-            // A file that grew since the listing is stored as it was listed; one that shrank cannot be.
-            uint64_t left = p.size;
-            while (left > 0)
+            if (block != nullptr && block->inLen > 0)
             {
-                size_t want = left < chunk.size() ? static_cast<size_t>(left) : chunk.size();
-                size_t got = 0;
-                if (uint32_t sys = source->Read(chunk.data(), want, got))
-                    return MakeError(CAB_E_SOURCE_READ, path, sys);
-                if (got == 0)
-                    return MakeError(CAB_E_SOURCE_CHANGED, path);
-                if (CabError e = writer.AddBytes(chunk.data(), got))
-                    return Named(e, command.cabinet);
-                left -= got;
+                pipe.Submit();
+                block = nullptr;
             }
-            rec.cbFile = static_cast<uint32_t>(p.size);
-            if (CabError e = writer.AddFile(rec, name))
-                return Named(e, command.cabinet);
-            report.bytesIn += p.size;
+            if (CabError e = Collect(pipe, writer, true))
+                return Named(e, w.target);
+            if (CabError e = writer.Finish())
+                return Named(e, w.target);
+            sink.reset();
+            w.folders = writer.Folders();
+            w.tableCrc = writer.TableCrc();
+            w.bytes = writer.CabinetBytes();
+            report.cabinetBytes += w.bytes;
+            written.push_back(std::move(w));
         }
-        if (CabError e = writer.Finish(options.setID))
-            return Named(e, command.cabinet);
     }
-    sink.reset();
 
-    // Read-back: the cabinet must decode to what was written.
+    // Read-back: every cabinet must hold exactly what was written. The blocks
+    // were decompressed again as they were made; here their checksums and the
+    // tables prove that the disk holds those very bytes.
+    if (control)
     {
+        control->verifyTotal = report.cabinetBytes;
+        control->phase = RunPhase::Verifying;
+    }
+    for (const WrittenCabinet& w : written)
+    {
+        if (Cancelled(options))
+            return MakeError(CAB_E_CANCELLED);
         std::unique_ptr<ByteSource> back;
         SourceInfo info;
-        if (uint32_t sys = files.OpenRead(tempPath, back, info))
-            return MakeError(CAB_E_VERIFY_READ, command.cabinet, sys);
+        if (uint32_t sys = files.OpenRead(w.tempPath, back, info))
+            return MakeError(CAB_E_VERIFY_READ, w.target, sys);
         VerifiedCabinet verified;
-        if (CabError e = VerifyCabinet(*back, verified))
-            return Named(e, command.cabinet);
-        const std::vector<FolderSummary>& written = writer.Folders();
-        bool same = verified.files == plan.size() && verified.size == writer.CabinetBytes() &&
-                    verified.folders.size() == written.size();
-        for (size_t i = 0; same && i < written.size(); ++i)
-            same = verified.folders[i].bytes == written[i].bytes && verified.folders[i].crc == written[i].crc &&
-                   verified.folders[i].blocks == written[i].blocks;
-        if (!same)
+        if (CabError e = VerifyCabinet(*back, verified, false, control))
+            return Named(e, w.target);
+        if (!SameAsWritten(verified, w))
         {
-            CabError e = MakeError(CAB_E_VERIFY_FAILED, command.cabinet);
+            CabError e = MakeError(CAB_E_VERIFY_FAILED, w.target);
             e.detail = "content differs from what was written";
             return e;
         }
     }
 
-    if (uint32_t sys = files.Replace(tempPath, command.cabinet))
-        return MakeError(CAB_E_REPLACE, command.cabinet, sys);
-    guard.Release();
+    if (Cancelled(options))
+        return MakeError(CAB_E_CANCELLED);
+    if (control)
+        control->phase = RunPhase::Finishing;
+    if (CabError e = ReplaceAll(files, written, guard))
+        return e;
     report.files = static_cast<uint32_t>(plan.size());
-    report.folders = folders;
-    report.cabinetBytes = writer.CabinetBytes();
+    for (const PlannedCabinet& c : cabinets)
+        report.folders += c.folders;
+    report.cabinets = static_cast<uint32_t>(cabinets.size());
     return CabError();
 }
 

@@ -9,10 +9,13 @@
 #include "cab32/CabFormat.h"
 #include "cab32/CabIo.h"
 #include "cab32/CommandLine.h"
+#include "cab32/RunControl.h"
 
 // The archiver's whole run, free of any operating system: parse the command
-// line, list and check every name, write the cabinet into a temporary file,
-// read it back, and only then put it in place of the target.
+// line, list and check every name and plan the cabinets, compress on every
+// core into temporary files, read them back, and only then put them in place
+// of the targets. When one cabinet cannot hold everything, a set is written:
+// the named cabinet first, then "<name>_2<ext>", "<name>_3<ext>"... beside it.
 namespace cab32 {
 
 struct ArchiveOptions
@@ -21,6 +24,9 @@ struct ArchiveOptions
     int level = 6;                     // zlib compression level
     uint16_t setID = 0;                // CFHEADER.setID
     uint64_t folderLimit = kMaxFolderBytes; // uncompressed bytes a folder may hold
+    uint64_t cabinetLimit = kMaxCabinetBytes; // bytes one cabinet may take (-v can lower it)
+    unsigned threads = 0;              // compressing threads; 0 for one per core
+    RunControl* control = nullptr;     // progress and cancel, or none
 };
 
 struct ArchiveReport
@@ -29,8 +35,13 @@ struct ArchiveReport
     uint32_t files = 0;         // files stored
     uint32_t folders = 0;       // folders written
     uint64_t bytesIn = 0;       // uncompressed bytes stored
-    uint64_t cabinetBytes = 0;  // size of the cabinet file
+    uint64_t cabinetBytes = 0;  // size of all cabinet files together
+    uint32_t cabinets = 0;      // cabinet files written (more than 1 for a set)
 };
+
+// The file name of a set's cabinet: index 0 is the target itself, index n the
+// target with "_<n + 1>" before its extension.
+std::string SetMemberPath(const std::string& cabinet, uint32_t index, LeadByteTest lead);
 
 // Walks the names given on a command line, opening response files as it
 // reaches them. Names come back validated, with backslashes.

@@ -11,6 +11,7 @@ enum Cab32Result
     // Unexpected failures.
     CAB_E_INTERNAL = 1,             // an unexpected exception or a broken invariant inside the archiver
     CAB_E_NO_MEMORY = 2,            // an allocation failed
+    CAB_E_CANCELLED = 3,            // the user pressed Cancel; nothing was written
 
     // The command line.
     CAB_E_NO_COMMAND = 10,          // the command line is empty or holds no "-a"
@@ -28,7 +29,7 @@ enum Cab32Result
     CAB_E_PARENT_PATH = 25,         // a name with a "." or ".." component
     CAB_E_BAD_NAME = 26,            // a control character, one of < > : " | ? *, or a broken double-byte character
     CAB_E_NAME_TOO_LONG = 27,       // a name over 255 bytes
-    CAB_E_TOO_MANY_FILES = 28,      // more than 65,535 files
+    CAB_E_TOO_MANY_FILES = 28,      // more cabinets than a set can number (65,535)
     CAB_E_NO_FILES = 29,            // nothing to archive: no file listed at all
 
     // Source files.
@@ -36,10 +37,10 @@ enum Cab32Result
     CAB_E_SOURCE_READ = 31,         // reading a listed file failed part way
     CAB_E_SOURCE_IS_FOLDER = 32,    // a listed name is a folder
     CAB_E_SOURCE_CHANGED = 33,      // a listed file shrank between listing and reading
-    CAB_E_FILE_TOO_LARGE = 34,      // a file of 2,147,418,112 bytes or more: beyond one folder
+    CAB_E_FILE_TOO_LARGE = 34,      // a file that cannot fit one cabinet even stored (about 2 GiB, or the -v size)
 
     // The cabinet being written.
-    CAB_E_CABINET_TOO_LARGE = 40,   // the cabinet would reach 2 GiB (or 65,533 folders)
+    CAB_E_CABINET_TOO_LARGE = 40,   // a cabinet would pass its planned size (an internal fault)
     CAB_E_TEMP_CREATE = 41,         // no temporary file can be made in the target's folder
     CAB_E_WRITE = 42,               // writing the temporary file failed (a full disk, for one)
     CAB_E_REPLACE = 43,             // the finished cabinet cannot be renamed over the target

@@ -53,6 +53,14 @@ public:
     virtual uint32_t Stat(const std::string& path, SourceInfo& info) = 0;
     // Opens an existing file for reading; other programs may keep reading and writing it.
     virtual uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) = 0;
+    // Opens an existing file for reading its data only, as cheaply as the
+    // system allows (the caller already knows its size, date and attributes).
+    virtual uint32_t OpenData(const std::string& path, std::unique_ptr<ByteSource>& file)
+    {
+        SourceInfo info;
+        uint32_t err = OpenRead(path, file, info);
+        return err == 0 && info.isFolder ? kSysAccessDenied : err;
+    }
     // Creates a new, empty temporary file in the folder that holds target.
     virtual uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) = 0;
     // Renames temp over target, replacing an existing file.

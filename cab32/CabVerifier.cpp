@@ -22,7 +22,7 @@ CabError Damaged(const char* what)
 class Reader
 {
 public:
-    Reader(ByteSource& source, uint64_t size) : m_source(source), m_size(size), m_buffer(64 * 1024) {}
+    Reader(ByteSource& source, uint64_t size) : m_source(source), m_size(size), m_buffer(256 * 1024) {}
 
     CabError SeekTo(uint64_t offset)
     {
@@ -95,7 +95,7 @@ private:
 
 } // namespace
 
-CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result)
+CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode, RunControl* control)
 {
     result = VerifiedCabinet();
     uint64_t size = 0;
@@ -117,13 +117,41 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result)
         return Damaged("reserved header field not zero");
     if (h.versionMajor != 1 || h.versionMinor != 3)
         return Damaged("not version 1.3");
-    if (h.flags != 0 || h.iCabinet != 0)
-        return Damaged("cabinet set or reserve flags");
+    if ((h.flags & ~(kFlagPrevCabinet | kFlagNextCabinet)) != 0)
+        return Damaged("reserve or unknown flags");
+    if (((h.flags & kFlagPrevCabinet) != 0) != (h.iCabinet != 0))
+        return Damaged("previous cabinet link and index disagree");
+    result.setID = h.setID;
+    result.iCabinet = h.iCabinet;
+    // The set links: a cabinet name and a disk name for each direction.
+    for (uint16_t flag : {kFlagPrevCabinet, kFlagNextCabinet})
+    {
+        if ((h.flags & flag) == 0)
+            continue;
+        std::string names[2];
+        for (std::string& name : names)
+        {
+            for (;;)
+            {
+                char c = 0;
+                if (CabError e = in.ReadExact(&c, 1, "truncated set link"))
+                    return e;
+                if (c == 0)
+                    break;
+                if (name.size() >= kMaxNameBytes)
+                    return Damaged("set link over 255 bytes");
+                name.push_back(c);
+            }
+        }
+        if (names[0].empty())
+            return Damaged("empty cabinet name in a set link");
+        (flag == kFlagPrevCabinet ? result.prevName : result.nextName) = names[0];
+    }
     if (h.cbCabinet != size || size > kMaxCabinetBytes)
         return Damaged("cbCabinet differs from the file size");
     if (h.cFolders == 0 || h.cFolders > kMaxFolders || h.cFiles == 0)
         return Damaged("no folders or no files");
-    if (h.coffFiles != kHeaderSize + kFolderSize * static_cast<uint64_t>(h.cFolders))
+    if (h.coffFiles != in.Position() + kFolderSize * static_cast<uint64_t>(h.cFolders))
         return Damaged("file table not right after the folders");
 
     std::vector<CabFolder> folders(h.cFolders);
@@ -146,6 +174,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result)
             return e;
         CabFile f;
         DecodeFile(rec, f);
+        result.tableCrc = static_cast<uint32_t>(crc32(result.tableCrc, rec, sizeof(rec)));
         if (f.iFolder >= h.cFolders)
             return Damaged("file in a folder that does not exist");
         size_t nameLen = 0;
@@ -154,6 +183,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result)
             uint8_t c = 0;
             if (CabError e = in.ReadExact(&c, 1, "truncated file name"))
                 return e;
+            result.tableCrc = static_cast<uint32_t>(crc32(result.tableCrc, &c, 1));
             if (c == 0)
                 break;
             if (++nameLen > kMaxNameBytes)
@@ -201,16 +231,25 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result)
                 return Damaged("stored block with differing sizes");
             if (CabError e = in.ReadExact(packed.data(), d.cbData, "truncated block data"))
                 return e;
+            if (control)
+            {
+                if (control->Cancelled())
+                    return MakeError(CAB_E_CANCELLED);
+                control->verifyDone += kDataHeaderSize + d.cbData;
+            }
             if (DataChecksum(packed.data(), d.cbData, d.cbUncomp) != d.csum)
                 return Damaged("checksum mismatch");
+            summary.sums = static_cast<uint32_t>(crc32(summary.sums, head, 4));
+            summary.bytes += d.cbUncomp;
+            summary.blocks++;
+            if (!decode)
+                continue;
             if (f.typeCompress == kTypeNone)
                 std::memcpy(block.data(), packed.data(), d.cbUncomp);
             else if (!decoder.Decode(history.data(), historyLen, packed.data(), d.cbData, block.data(),
                                      d.cbUncomp))
                 return Damaged("block does not decompress to its size");
             summary.crc = static_cast<uint32_t>(crc32(summary.crc, block.data(), d.cbUncomp));
-            summary.bytes += d.cbUncomp;
-            summary.blocks++;
             block.swap(history);
             historyLen = d.cbUncomp;
         }

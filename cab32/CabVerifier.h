@@ -1,26 +1,38 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "cab32/CabError.h"
 #include "cab32/CabIo.h"
 #include "cab32/CabWriter.h"
+#include "cab32/RunControl.h"
 
-// Reads a single-cabinet MSZIP or stored cabinet back and checks it the way an
-// extractor would use it: the header and its reserved fields, the placement of
-// every record, every block's checksum and size, and that each folder
-// decompresses to exactly the extent its files claim. Damaged input of any
-// kind gives CAB_E_VERIFY_FAILED, never a crash.
+// Reads an MSZIP or stored cabinet back (alone or one of a set whose files and
+// folders never cross into another cabinet) and checks it the way an extractor
+// would use it: the header and its reserved fields, the set links, the
+// placement of every record, every block's checksum and size, and, when asked
+// to decode, that each folder decompresses to exactly the extent its files
+// claim. Damaged input of any kind gives CAB_E_VERIFY_FAILED, never a crash.
 namespace cab32 {
 
 struct VerifiedCabinet
 {
     uint64_t size = 0;                   // bytes in the cabinet file
     uint32_t files = 0;                  // CFFILE records
-    std::vector<FolderSummary> folders;  // what each folder decompressed to
+    std::vector<FolderSummary> folders;  // each folder's blocks (and, decoded, its content)
+    uint32_t tableCrc = 0;               // CRC-32 of the file table
+    uint16_t setID = 0;                  // CFHEADER.setID
+    uint16_t iCabinet = 0;               // CFHEADER.iCabinet
+    std::string prevName;                // previous cabinet of the set, empty when none
+    std::string nextName;                // next cabinet of the set, empty when none
 };
 
-CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result);
+// Without decode, the blocks are checked against their checksums only; the
+// caller then compares FolderSummary::sums with what it wrote. control, when
+// given, sees the bytes read and can cancel (CAB_E_CANCELLED).
+CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode = true,
+                       RunControl* control = nullptr);
 
 } // namespace cab32

@@ -8,7 +8,7 @@ namespace cab32 {
 
 namespace {
 
-constexpr size_t kDataBuffer = 256 * 1024;
+constexpr size_t kDataBuffer = 1024 * 1024;
 constexpr size_t kTableBuffer = 64 * 1024;
 
 CabError Broken(const char* what)
@@ -18,20 +18,30 @@ CabError Broken(const char* what)
     return e;
 }
 
+uint32_t Crc(uint32_t crc, const void* data, size_t len)
+{
+    return static_cast<uint32_t>(crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(len)));
+}
+
 } // namespace
 
-CabWriter::CabWriter(ByteSink& sink, uint32_t folders, uint32_t files, uint64_t tableBytes, int level)
+uint64_t HeaderBytes(const std::string& prevName, const std::string& nextName)
+{
+    uint64_t n = kHeaderSize;
+    if (!prevName.empty())
+        n += prevName.size() + 2;
+    if (!nextName.empty())
+        n += nextName.size() + 2;
+    return n;
+}
+
+CabWriter::CabWriter(ByteSink& sink, const CabinetLayout& layout)
     : m_sink(sink),
-      m_encoder(level),
-      m_expectedFolders(folders),
-      m_expectedFiles(files),
-      m_tableStart(kHeaderSize + kFolderSize * static_cast<uint64_t>(folders)),
-      m_tableEnd(m_tableStart + tableBytes),
+      m_layout(layout),
+      m_tableStart(HeaderBytes(layout.prevName, layout.nextName) + kFolderSize * static_cast<uint64_t>(layout.folders)),
+      m_tableEnd(m_tableStart + layout.tableBytes),
       m_dataEnd(m_tableEnd),
-      m_dataWritten(m_tableEnd),
-      m_block(kBlockSize),
-      m_history(kBlockSize),
-      m_packed(kMaxBlockData)
+      m_dataWritten(m_tableEnd)
 {
     m_table.reserve(kTableBuffer);
     m_data.reserve(kDataBuffer);
@@ -44,83 +54,48 @@ CabError CabWriter::BeginFolder()
         if (CabError e = EndFolder())
             return e;
     }
-    if (m_folders.size() >= m_expectedFolders)
+    if (m_folders.size() >= m_layout.folders)
         return Broken("more folders than planned");
     m_folders.push_back(FolderSummary());
-    m_folderBytes = 0;
-    m_blockLen = 0;
-    m_historyLen = 0;
-    m_folderStart = static_cast<uint32_t>(m_dataEnd);
+    m_folderStart = m_dataEnd;
     return CabError();
 }
 
-CabError CabWriter::AddBytes(const uint8_t* data, size_t len)
+CabError CabWriter::AddBlock(const uint8_t* payload, size_t cbData, size_t cbUncomp, uint32_t csum)
 {
     if (m_folders.empty())
         return Broken("data outside a folder");
-    if (m_folderBytes + len > kMaxFolderBytes)
-        return Broken("folder over its limit");
     FolderSummary& folder = m_folders.back();
-    folder.crc = static_cast<uint32_t>(crc32(folder.crc, data, static_cast<uInt>(len)));
-    m_folderBytes += len;
-    folder.bytes = m_folderBytes;
-    while (len > 0)
-    {
-        size_t take = kBlockSize - m_blockLen;
-        if (take > len)
-            take = len;
-        std::memcpy(m_block.data() + m_blockLen, data, take);
-        m_blockLen += take;
-        data += take;
-        len -= take;
-        if (m_blockLen == kBlockSize)
-        {
-            if (CabError e = EmitBlock())
-                return e;
-        }
-    }
-    return CabError();
-}
-
-CabError CabWriter::EmitBlock()
-{
-    size_t packedLen = 0;
-    if (!m_encoder.Encode(m_history.data(), m_historyLen, m_block.data(), m_blockLen, m_packed.data(),
-                          packedLen))
-        return MakeError(CAB_E_COMPRESS);
-    CabData d;
-    d.cbData = static_cast<uint16_t>(packedLen);
-    d.cbUncomp = static_cast<uint16_t>(m_blockLen);
-    d.csum = DataChecksum(m_packed.data(), d.cbData, d.cbUncomp);
-    if (m_dataEnd + kDataHeaderSize + packedLen > kMaxCabinetBytes)
+    if (cbData == 0 || cbData > kMaxBlockData || cbUncomp == 0 || cbUncomp > kBlockSize ||
+        folder.bytes % kBlockSize != 0 || folder.bytes + cbUncomp > kMaxFolderBytes)
+        return Broken("block out of its bounds");
+    if (m_dataEnd + kDataHeaderSize + cbData > kMaxCabinetBytes)
         return MakeError(CAB_E_CABINET_TOO_LARGE);
+    CabData d;
+    d.csum = csum;
+    d.cbData = static_cast<uint16_t>(cbData);
+    d.cbUncomp = static_cast<uint16_t>(cbUncomp);
     uint8_t head[kDataHeaderSize];
     EncodeData(d, head);
     if (CabError e = WriteData(head, sizeof(head)))
         return e;
-    if (CabError e = WriteData(m_packed.data(), packedLen))
+    if (CabError e = WriteData(payload, cbData))
         return e;
-    m_folders.back().blocks++;
-    m_block.swap(m_history);
-    m_historyLen = m_blockLen;
-    m_blockLen = 0;
+    folder.blocks++;
+    folder.bytes += cbUncomp;
+    folder.sums = Crc(folder.sums, head, 4);
     return CabError();
 }
 
 CabError CabWriter::EndFolder()
 {
-    if (m_blockLen > 0)
-    {
-        if (CabError e = EmitBlock())
-            return e;
-    }
     CabFolder f;
-    f.coffCabStart = m_folderStart;
+    f.coffCabStart = static_cast<uint32_t>(m_folderStart);
     f.cCFData = static_cast<uint16_t>(m_folders.back().blocks);
     f.typeCompress = kTypeMszip;
     uint8_t rec[kFolderSize];
     EncodeFolder(f, rec);
-    uint64_t at = kHeaderSize + kFolderSize * (m_folders.size() - 1);
+    uint64_t at = HeaderBytes(m_layout.prevName, m_layout.nextName) + kFolderSize * (m_folders.size() - 1);
     if (uint32_t err = m_sink.WriteAt(at, rec, sizeof(rec)))
         return MakeError(CAB_E_WRITE, std::string(), err);
     return CabError();
@@ -128,7 +103,7 @@ CabError CabWriter::EndFolder()
 
 CabError CabWriter::AddFile(const CabFile& rec, const std::string& name)
 {
-    if (m_files >= m_expectedFiles)
+    if (m_files >= m_layout.files)
         return Broken("more files than planned");
     if (name.empty() || name.size() > kMaxNameBytes)
         return MakeError(CAB_E_NAME_TOO_LONG, name);
@@ -171,12 +146,13 @@ CabError CabWriter::FlushTable()
         return Broken("file table over its planned size");
     if (uint32_t err = m_sink.WriteAt(m_tableStart + m_tableWritten, m_table.data(), m_table.size()))
         return MakeError(CAB_E_WRITE, std::string(), err);
+    m_tableCrc = Crc(m_tableCrc, m_table.data(), m_table.size());
     m_tableWritten += m_table.size();
     m_table.clear();
     return CabError();
 }
 
-CabError CabWriter::Finish(uint16_t setID)
+CabError CabWriter::Finish()
 {
     if (m_finished || m_folders.empty())
         return Broken("nothing to finish");
@@ -186,7 +162,7 @@ CabError CabWriter::Finish(uint16_t setID)
         return e;
     if (CabError e = FlushData())
         return e;
-    if (m_folders.size() != m_expectedFolders || m_files != m_expectedFiles ||
+    if (m_folders.size() != m_layout.folders || m_files != m_layout.files ||
         m_tableStart + m_tableWritten != m_tableEnd)
         return Broken("cabinet differs from its plan");
     CabHeader h;
@@ -194,10 +170,22 @@ CabError CabWriter::Finish(uint16_t setID)
     h.coffFiles = static_cast<uint32_t>(m_tableStart);
     h.cFolders = static_cast<uint16_t>(m_folders.size());
     h.cFiles = static_cast<uint16_t>(m_files);
-    h.setID = setID;
-    uint8_t head[kHeaderSize];
-    EncodeHeader(h, head);
-    if (uint32_t err = m_sink.WriteAt(0, head, sizeof(head)))
+    h.flags = static_cast<uint16_t>((m_layout.prevName.empty() ? 0 : kFlagPrevCabinet) |
+                                    (m_layout.nextName.empty() ? 0 : kFlagNextCabinet));
+    h.setID = m_layout.setID;
+    h.iCabinet = m_layout.iCabinet;
+    std::vector<uint8_t> head(kHeaderSize);
+    EncodeHeader(h, head.data());
+    // The set's links: each name is followed by an empty disk name.
+    for (const std::string* name : {&m_layout.prevName, &m_layout.nextName})
+    {
+        if (name->empty())
+            continue;
+        head.insert(head.end(), name->begin(), name->end());
+        head.push_back(0);
+        head.push_back(0);
+    }
+    if (uint32_t err = m_sink.WriteAt(0, head.data(), head.size()))
         return MakeError(CAB_E_WRITE, std::string(), err);
     if (uint32_t err = m_sink.Flush())
         return MakeError(CAB_E_WRITE, std::string(), err);

@@ -94,6 +94,21 @@ CabError ParseCommandLine(std::string_view line, CommandLine& out, LeadByteTest 
     {
         if (!t.quoted && !t.text.empty() && (t.text[0] == '-' || t.text[0] == '/'))
         {
+            const char letter = t.text.size() > 1 ? t.text[1] : '\0';
+            if ((letter == 'v' || letter == 'V') && t.text.size() > 2)
+            {
+                uint64_t limit = 0;
+                for (size_t i = 2; i < t.text.size() && limit <= kMaxCabinetBytes; ++i)
+                {
+                    if (t.text[i] < '0' || t.text[i] > '9')
+                        return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
+                    limit = limit * 10 + static_cast<uint64_t>(t.text[i] - '0');
+                }
+                if (limit < kMinCabinetLimit || limit > kMaxCabinetBytes)
+                    return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
+                out.cabinetLimit = limit;
+                continue;
+            }
             if (t.text != "-a" && t.text != "-A" && t.text != "/a" && t.text != "/A")
                 return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
             command = true;

@@ -30,9 +30,11 @@ struct CommandLine
     std::string cabinet;             // the cabinet file to make
     std::string baseFolder;          // the folder the names are relative to, ending in a backslash
     std::vector<std::string> inputs; // in order: "@response file" or a file name, as given
+    uint64_t cabinetLimit = 0;       // -v<bytes>: largest cabinet of a set; 0 for the format's limit
 };
 
-// Parses: -a "<cabinet>" "<base folder>" followed by @response files and file names.
+// Parses: -a "<cabinet>" "<base folder>" followed by @response files and file names;
+// -v<bytes> anywhere sets the largest size of one cabinet of a set.
 CabError ParseCommandLine(std::string_view line, CommandLine& out, LeadByteTest lead);
 
 // Takes the name out of one response-file line (CR already removed): a quoted

@@ -38,6 +38,7 @@ const char* ResultText(int code)
     case CAB_OK: return "キャビネットファイルを作成しました";
     case CAB_E_INTERNAL: return "内部エラーが発生しました";
     case CAB_E_NO_MEMORY: return "メモリが不足しています";
+    case CAB_E_CANCELLED: return "キャンセルされました";
     case CAB_E_NO_COMMAND: return "コマンド(-a)が指定されていません";
     case CAB_E_UNKNOWN_SWITCH: return "不明なスイッチです";
     case CAB_E_UNTERMINATED_QUOTE: return "引用符が閉じられていません";
@@ -51,14 +52,14 @@ const char* ResultText(int code)
     case CAB_E_PARENT_PATH: return "「.」や「..」を含むパスは格納できません";
     case CAB_E_BAD_NAME: return "ファイル名に使えない文字が含まれています";
     case CAB_E_NAME_TOO_LONG: return "ファイル名が255バイトを超えています";
-    case CAB_E_TOO_MANY_FILES: return "ファイルが65535個を超えています";
+    case CAB_E_TOO_MANY_FILES: return "キャビネットファイルが65535個を超えます";
     case CAB_E_NO_FILES: return "格納するファイルがありません";
     case CAB_E_SOURCE_OPEN: return "ファイルを開けません";
     case CAB_E_SOURCE_READ: return "ファイルを読み込めません";
     case CAB_E_SOURCE_IS_FOLDER: return "フォルダはファイルとして格納できません";
     case CAB_E_SOURCE_CHANGED: return "読み込み中にファイルが小さくなりました";
     case CAB_E_FILE_TOO_LARGE: return "ファイルが大きすぎて格納できません";
-    case CAB_E_CABINET_TOO_LARGE: return "キャビネットファイルが2GBを超えます";
+    case CAB_E_CABINET_TOO_LARGE: return "キャビネットファイルが予定の大きさを超えました";
     case CAB_E_TEMP_CREATE: return "一時ファイルを作成できません";
     case CAB_E_WRITE: return "キャビネットファイルに書き込めません";
     case CAB_E_REPLACE: return "キャビネットファイルを置き換えられません";
@@ -74,7 +75,10 @@ std::string FormatResult(const CabError& error, const ArchiveReport& report)
     std::string line = ResultText(error.code);
     if (error.code == CAB_OK)
     {
-        line += ": " + report.cabinet + " (" + std::to_string(report.files) + "ファイル)";
+        line += ": " + report.cabinet + " (" + std::to_string(report.files) + "ファイル";
+        if (report.cabinets > 1)
+            line += "、" + std::to_string(report.cabinets) + "個に分割";
+        line += ")";
         return line;
     }
     if (!error.file.empty())

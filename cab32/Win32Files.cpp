@@ -149,6 +149,16 @@ uint32_t Win32Files::OpenRead(const std::string& path, std::unique_ptr<ByteSourc
     return 0;
 }
 
+uint32_t Win32Files::OpenData(const std::string& path, std::unique_ptr<ByteSource>& file)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return LastError();
+    file.reset(new HandleSource(h));
+    return 0;
+}
+
 uint32_t Win32Files::CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath)
 {
     std::string folder = FolderOf(target, IsAnsiLeadByte);

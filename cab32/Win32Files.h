@@ -12,6 +12,7 @@ class Win32Files : public FileOpener
 public:
     uint32_t Stat(const std::string& path, SourceInfo& info) override;
     uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) override;
+    uint32_t OpenData(const std::string& path, std::unique_ptr<ByteSource>& file) override;
     uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) override;
     uint32_t Replace(const std::string& tempPath, const std::string& target) override;
     void Remove(const std::string& path) override;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include <zlib.h>
@@ -16,20 +18,25 @@ using namespace cab32;
 
 namespace {
 
-// An in-memory file system with the faults the archiver must survive.
+// An in-memory file system with the faults the archiver must survive. The
+// archiver reads ahead on a thread of its own, so every call takes the lock.
 class MemFiles : public FileOpener
 {
 public:
+    std::recursive_mutex lock;
     std::map<std::string, std::string> files;
     std::set<std::string> folders = {"C:\\Src\\", "C:\\Out\\"};
     std::map<std::string, std::string> changeOnOpen; // content a file has by the time it is opened
     std::set<std::string> unreadable;                // open works, reading fails
     size_t diskRoom = SIZE_MAX;                      // bytes all sinks together may write
     bool failReplace = false;
+    std::set<std::string> refuseAsTarget;            // the next Replace onto each of these fails
+    std::function<void(const std::string&)> onOpen;  // called with every path opened for reading
     int temps = 0;
 
     uint32_t Stat(const std::string& path, SourceInfo& info) override
     {
+        std::lock_guard<std::recursive_mutex> guard(lock);
         if (folders.count(path + "\\"))
         {
             info = SourceInfo();
@@ -41,25 +48,29 @@ public:
             return 2;
         info = SourceInfo();
         info.size = it->second.size();
+        info.dosDate = 0x2A43; // 2001-02-03
+        info.dosTime = 0x20A3; // 04:05:06
+        info.attribs = path.find("ro") != std::string::npos ? kAttrReadOnly | kAttrArchive : kAttrArchive;
         return 0;
     }
 
     uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) override
     {
+        std::lock_guard<std::recursive_mutex> guard(lock);
+        if (onOpen)
+            onOpen(path);
         auto change = changeOnOpen.find(path);
         if (change != changeOnOpen.end())
             files[path] = change->second;
         if (uint32_t err = Stat(path, info))
             return err;
-        info.dosDate = 0x2A43; // 2001-02-03
-        info.dosTime = 0x20A3; // 04:05:06
-        info.attribs = path.find("ro") != std::string::npos ? kAttrReadOnly | kAttrArchive : kAttrArchive;
         file.reset(new Source(info.isFolder ? std::string() : files[path], unreadable.count(path) != 0));
         return 0;
     }
 
     uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) override
     {
+        std::lock_guard<std::recursive_mutex> guard(lock);
         std::string folder = FolderOf(target, IsLeadByte932);
         if (!folders.count(folder))
             return 3;
@@ -71,14 +82,21 @@ public:
 
     uint32_t Replace(const std::string& tempPath, const std::string& target) override
     {
-        if (failReplace)
+        std::lock_guard<std::recursive_mutex> guard(lock);
+        if (failReplace || refuseAsTarget.erase(target))
             return 5;
+        if (!files.count(tempPath))
+            return 2;
         files[target] = files[tempPath];
         files.erase(tempPath);
         return 0;
     }
 
-    void Remove(const std::string& path) override { files.erase(path); }
+    void Remove(const std::string& path) override
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock);
+        files.erase(path);
+    }
 
     bool HasTemp() const
     {
@@ -125,6 +143,7 @@ private:
         Sink(MemFiles& owner, std::string path) : m_owner(owner), m_path(std::move(path)) {}
         uint32_t WriteAt(uint64_t offset, const void* data, size_t len) override
         {
+            std::lock_guard<std::recursive_mutex> guard(m_owner.lock);
             if (len > m_owner.diskRoom)
                 return 112;
             m_owner.diskRoom -= len;
@@ -561,22 +580,6 @@ TEST(Archive, EveryFailureLeavesTheTargetAndNoTemporaryFile)
     EXPECT_EQ("C:\\Src\\respons.txt", e.responseFile);
 }
 
-TEST(Archive, MoreThan65535FilesAreRefused)
-{
-    MemFiles fs;
-    std::string list;
-    for (uint32_t i = 0; i <= kMaxFiles; ++i)
-    {
-        std::string name = std::to_string(i);
-        fs.files["C:\\Src\\" + name] = "";
-        list += name + "\n";
-    }
-    fs.files["C:\\Src\\respons.txt"] = list;
-    CabError e = Archive(fs, kProgramCommand);
-    EXPECT_EQ(CAB_E_TOO_MANY_FILES, e.code);
-    EXPECT_FALSE(fs.HasTemp());
-}
-
 TEST(Verifier, DamagedCabinetsAreRejected)
 {
     MemFiles fs;
@@ -610,4 +613,247 @@ TEST(Verifier, DamagedCabinetsAreRejected)
     const size_t last = h.coffFiles + kFileFixedSize + sizeof("a.txt");
     bad[last] = static_cast<char>(bad[last] + 1);
     EXPECT_EQ(CAB_E_VERIFY_FAILED, Verify(bad, v).code);
+}
+
+namespace {
+
+// Every folder of every cabinet of a set, decoded, in order.
+std::vector<FolderSummary> VerifySet(MemFiles& fs, const std::vector<std::string>& names,
+                                     std::vector<VerifiedCabinet>* each = nullptr)
+{
+    std::vector<FolderSummary> folders;
+    for (const std::string& name : names)
+    {
+        VerifiedCabinet v;
+        CabError e = Verify(fs.files[name], v);
+        EXPECT_FALSE(e) << name << ": " << e.detail;
+        folders.insert(folders.end(), v.folders.begin(), v.folders.end());
+        if (each)
+            each->push_back(v);
+    }
+    return folders;
+}
+
+} // namespace
+
+TEST(Parallel, OutputIsTheSameForAnyNumberOfThreadsAndDecodesAcrossBlocksAndFolders)
+{
+    MemFiles fs;
+    std::string list, all;
+    // Sizes around block edges, text that refers back across blocks, random data.
+    const size_t sizes[] = {1, kBlockSize - 1, kBlockSize, kBlockSize + 1, 3 * kBlockSize + 17, 0, 200000, 5};
+    for (size_t i = 0; i < sizeof(sizes) / sizeof(sizes[0]); ++i)
+    {
+        std::string data;
+        if (i % 2 == 0)
+        {
+            while (data.size() < sizes[i])
+                data += "line " + std::to_string(data.size() % 977) + " of the shared text\r\n";
+        }
+        else
+        {
+            data = Bytes(sizes[i], static_cast<uint32_t>(i));
+        }
+        data.resize(sizes[i]);
+        fs.files["C:\\Src\\f" + std::to_string(i)] = data;
+        list += "f" + std::to_string(i) + "\n";
+        all += data;
+    }
+    fs.files["C:\\Src\\respons.txt"] = list;
+    std::string first;
+    for (unsigned threads : {1u, 2u, 3u})
+    {
+        ArchiveOptions options;
+        options.threads = threads;
+        options.folderLimit = 250000;
+        ArchiveReport report;
+        ASSERT_FALSE(Archive(fs, kProgramCommand, &report, options)) << threads;
+        const std::string cab = fs.files["C:\\Out\\b.cab"];
+        if (first.empty())
+            first = cab;
+        EXPECT_EQ(first, cab) << threads << " threads";
+        EXPECT_LT(1u, report.folders);
+    }
+    std::vector<FolderSummary> folders = VerifySet(fs, {"C:\\Out\\b.cab"});
+    uint64_t at = 0;
+    for (const FolderSummary& f : folders)
+    {
+        EXPECT_EQ(Crc(all.substr(at, f.bytes)), f.crc);
+        at += f.bytes;
+    }
+    EXPECT_EQ(all.size(), at);
+    // The history is used: text repeating across blocks packs smaller than independent blocks would.
+    MszipEncoder enc;
+    std::vector<uint8_t> packed(kMaxBlockData);
+    size_t independent = 0, len = 0;
+    const std::string& text = fs.files["C:\\Src\\f6"];
+    for (size_t off = 0; off + kBlockSize <= text.size(); off += kBlockSize)
+    {
+        ASSERT_TRUE(enc.Encode(nullptr, 0, reinterpret_cast<const uint8_t*>(text.data()) + off, kBlockSize,
+                               packed.data(), len));
+        independent += len;
+    }
+    fs.files["C:\\Src\\respons.txt"] = "f6\n";
+    ASSERT_FALSE(Archive(fs, kProgramCommand));
+    EXPECT_LT(fs.files["C:\\Out\\b.cab"].size(), independent);
+}
+
+TEST(Sets, MoreThan65535FilesMakeASetLinkedByName)
+{
+    MemFiles fs;
+    std::string list, all;
+    const uint32_t count = kMaxFiles + 4465;
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        std::string name = "d" + std::to_string(i / 1000) + "\\" + std::to_string(i) + ".txt";
+        std::string data = std::to_string(i * 7) + "\n";
+        fs.files["C:\\Src\\" + name] = data;
+        list += name + "\n";
+        all += data;
+    }
+    fs.files["C:\\Src\\respons.txt"] = list;
+    ArchiveOptions options;
+    options.setID = 0x1234;
+    ArchiveReport report;
+    ASSERT_FALSE(Archive(fs, kProgramCommand, &report, options));
+    EXPECT_EQ(2u, report.cabinets);
+    EXPECT_EQ(count, report.files);
+    std::vector<VerifiedCabinet> v;
+    std::vector<FolderSummary> folders = VerifySet(fs, {"C:\\Out\\b.cab", "C:\\Out\\b_2.cab"}, &v);
+    ASSERT_EQ(2u, v.size());
+    EXPECT_EQ(kMaxFiles, v[0].files);
+    EXPECT_EQ(count - kMaxFiles, v[1].files);
+    EXPECT_EQ("", v[0].prevName);
+    EXPECT_EQ("b_2.cab", v[0].nextName);
+    EXPECT_EQ("b.cab", v[1].prevName);
+    EXPECT_EQ("", v[1].nextName);
+    EXPECT_EQ(0, v[0].iCabinet);
+    EXPECT_EQ(1, v[1].iCabinet);
+    EXPECT_EQ(0x1234, v[0].setID);
+    EXPECT_EQ(0x1234, v[1].setID);
+    ASSERT_EQ(2u, folders.size());
+    EXPECT_EQ(Crc(all), static_cast<uint32_t>(crc32_combine(folders[0].crc, folders[1].crc, folders[1].bytes)));
+    EXPECT_FALSE(fs.HasTemp());
+}
+
+TEST(Sets, ALowerCabinetSizeSplitsAtWholeFilesAndKeepsEveryCabinetUnderIt)
+{
+    MemFiles fs;
+    std::string list, all;
+    for (int i = 0; i < 7; ++i)
+    {
+        std::string data = Bytes(50000 + 1000 * i, 100 + i);
+        fs.files["C:\\Src\\r" + std::to_string(i)] = data;
+        list += "r" + std::to_string(i) + "\n";
+        all += data;
+    }
+    fs.files["C:\\Src\\respons.txt"] = list;
+    const std::string command = "-v150000 " + std::string(kProgramCommand);
+    ArchiveReport report;
+    ASSERT_FALSE(Archive(fs, command, &report));
+    ASSERT_EQ(4u, report.cabinets); // two random files fit one cabinet of 150,000 bytes
+    std::vector<std::string> names = {"C:\\Out\\b.cab", "C:\\Out\\b_2.cab", "C:\\Out\\b_3.cab", "C:\\Out\\b_4.cab"};
+    for (const std::string& n : names)
+        EXPECT_GE(150000u, fs.files[n].size()) << n;
+    std::vector<FolderSummary> folders = VerifySet(fs, names);
+    uint64_t at = 0;
+    for (const FolderSummary& f : folders)
+    {
+        EXPECT_EQ(Crc(all.substr(at, f.bytes)), f.crc);
+        at += f.bytes;
+    }
+    EXPECT_EQ(all.size(), at);
+
+    // A file that cannot fit one cabinet even stored.
+    fs.files["C:\\Src\\r3"] = Bytes(149900, 1);
+    EXPECT_EQ(CAB_E_FILE_TOO_LARGE, Archive(fs, command).code);
+}
+
+TEST(Sets, AFailedSetLeavesNoPartAndTheOldCabinetsUntouched)
+{
+    auto setUp = [](MemFiles& fs) {
+        fs.files["C:\\Src\\respons.txt"] = "a\nb\nc\n";
+        for (const char* n : {"a", "b", "c"})
+            fs.files[std::string("C:\\Src\\") + n] = Bytes(60000, n[0]);
+        fs.files["C:\\Out\\b.cab"] = "old 1";
+        fs.files["C:\\Out\\b_2.cab"] = "old 2";
+    };
+    const std::string command = "-v100000 " + std::string(kProgramCommand);
+    for (int fault = 0; fault < 4; ++fault)
+    {
+        MemFiles fs;
+        setUp(fs);
+        if (fault == 0)
+            fs.diskRoom = 150000; // the second cabinet does not fit the disk
+        else if (fault == 1)
+            fs.refuseAsTarget.insert("C:\\Out\\b_3.cab"); // the last rename fails
+        else if (fault == 2)
+            fs.refuseAsTarget.insert("C:\\Out\\b.cab");
+        else
+        {
+            fs.files["C:\\Src\\c"] = Bytes(1000, 1); // shrinks to nothing once listed
+            fs.changeOnOpen["C:\\Src\\c"] = "";
+        }
+        CabError e = Archive(fs, command);
+        EXPECT_TRUE(e) << fault;
+        EXPECT_EQ("old 1", fs.files["C:\\Out\\b.cab"]) << fault;
+        EXPECT_EQ("old 2", fs.files["C:\\Out\\b_2.cab"]) << fault;
+        EXPECT_EQ(0u, fs.files.count("C:\\Out\\b_3.cab")) << fault;
+        EXPECT_FALSE(fs.HasTemp()) << fault;
+    }
+    MemFiles fs;
+    setUp(fs);
+    ASSERT_FALSE(Archive(fs, command));
+    EXPECT_NE("old 2", fs.files["C:\\Out\\b_2.cab"]);
+    EXPECT_EQ(1u, fs.files.count("C:\\Out\\b_3.cab"));
+    EXPECT_FALSE(fs.HasTemp());
+    EXPECT_EQ("D:\\x\\y.v1_3.cab", SetMemberPath("D:\\x\\y.v1.cab", 2, IsLeadByte932));
+    EXPECT_EQ("D:\\x.d\\backup_2", SetMemberPath("D:\\x.d\\backup", 1, IsLeadByte932));
+    EXPECT_EQ("b.cab", SetMemberPath("b.cab", 0, IsLeadByte932));
+}
+
+TEST(Cancel, EndsTheRunAtAnyPointWithNothingLeftBehind)
+{
+    for (int when = 0; when < 3; ++when)
+    {
+        MemFiles fs;
+        fs.files["C:\\Src\\a"] = Bytes(300000, 1);
+        fs.files["C:\\Src\\b"] = Bytes(300000, 2);
+        fs.files["C:\\Src\\respons.txt"] = "a\nb\n";
+        fs.files["C:\\Out\\b.cab"] = "old";
+        RunControl control;
+        ArchiveOptions options;
+        options.control = &control;
+        if (when == 0)
+            control.cancel = true;
+        fs.onOpen = [&](const std::string& path) {
+            if ((when == 1 && path == "C:\\Src\\b") || (when == 2 && path.find(".tmp") != std::string::npos))
+                control.cancel = true;
+        };
+        CabError e = Archive(fs, kProgramCommand, nullptr, options);
+        EXPECT_EQ(CAB_E_CANCELLED, e.code) << when;
+        EXPECT_EQ("old", fs.files["C:\\Out\\b.cab"]) << when;
+        EXPECT_FALSE(fs.HasTemp()) << when;
+        if (when == 1)
+        {
+            EXPECT_EQ(RunPhase::Writing, control.phase.load());
+            EXPECT_EQ(600000u, control.totalBytes.load());
+            EXPECT_TRUE(control.File() == "a" || control.File() == "b") << control.File();
+        }
+        if (when == 2)
+        {
+            EXPECT_EQ(RunPhase::Verifying, control.phase.load());
+        }
+    }
+}
+
+TEST(CommandLine, CabinetSizeSwitch)
+{
+    CommandLine c;
+    ASSERT_FALSE(ParseCommandLine("-v1000000 -a x.cab C:\\", c, IsLeadByte932));
+    EXPECT_EQ(1000000u, c.cabinetLimit);
+    ASSERT_FALSE(ParseCommandLine("-a x.cab C:\\", c, IsLeadByte932));
+    EXPECT_EQ(0u, c.cabinetLimit);
+    for (const char* bad : {"-v -a x.cab C:\\", "-v12x -a x.cab C:\\", "-v100 -a x.cab C:\\", "-v2147483648 -a x.cab C:\\"})
+        EXPECT_EQ(CAB_E_UNKNOWN_SWITCH, ParseCommandLine(bad, c, IsLeadByte932).code) << bad;
 }

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "cab32/Cab32Errors.h"
 #include "cab32/CommandLine.h"
 #include "cab32/Messages.h"
+#include "cab32/ProgressWindow.h"
 
 namespace {
 
@@ -104,7 +107,132 @@ protected:
     char m_out[1024];
 };
 
+LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP)
+        return 42;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The program's main window, as far as the archiver sees it: answers WM_APP
+// with 42 so that another thread can tell whether its messages still flow.
+class Owner
+{
+public:
+    Owner()
+    {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = OwnerProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "Cab32TestOwner";
+        RegisterClassA(&wc);
+        m_window = CreateWindowA("Cab32TestOwner", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 500, 400, nullptr,
+                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+    }
+    ~Owner() { DestroyWindow(m_window); }
+    HWND Handle() const { return m_window; }
+
+private:
+    HWND m_window;
+};
+
+// The first top-level window of a class owned by owner, waiting up to 20 seconds.
+HWND WaitForOwned(const char* className, HWND owner)
+{
+    for (int i = 0; i < 1000; ++i)
+    {
+        HWND found = nullptr;
+        while ((found = FindWindowExA(nullptr, found, className, nullptr)) != nullptr)
+        {
+            if (GetWindow(found, GW_OWNER) == owner)
+                return found;
+        }
+        Sleep(20);
+    }
+    return nullptr;
+}
+
 } // namespace
+
+TEST_F(Dll, TheProgressWindowKeepsItsOwnerDisabledAndCancels)
+{
+    // Enough incompressible data to take well over half a second.
+    std::string big(128 * 1024 * 1024, '\0');
+    uint32_t seed = 7;
+    for (size_t i = 0; i < big.size(); i += 4)
+    {
+        seed = seed * 1103515245u + 12345u;
+        std::memcpy(&big[i], &seed, 4);
+    }
+    Write("src\\big.bin", big);
+    big.clear();
+    big.shrink_to_fit();
+    Write("list.txt", "\"a.txt\"\r\n\"big.bin\"\r\n");
+    Owner owner;
+    ASSERT_NE(nullptr, owner.Handle());
+    std::atomic<bool> seen(false), disabled(false), pumping(false);
+    std::string caption, button;
+    std::thread watcher([&] {
+        HWND progress = WaitForOwned(cab32::kProgressClass, owner.Handle());
+        if (progress == nullptr)
+            return;
+        seen = true;
+        disabled = !IsWindowEnabled(owner.Handle());
+        DWORD_PTR answer = 0;
+        pumping = SendMessageTimeoutA(owner.Handle(), WM_APP, 0, 0, SMTO_NORMAL, 5000, &answer) != 0 && answer == 42;
+        char text[256] = "";
+        GetWindowTextA(progress, text, sizeof(text));
+        caption = text;
+        GetDlgItemTextA(progress, IDCANCEL, text, sizeof(text));
+        button = text;
+        PostMessageA(progress, WM_COMMAND, IDCANCEL, 0);
+    });
+    std::memset(m_out, 0x7E, sizeof(m_out));
+    const int rc = m_cab(owner.Handle(), m_command.c_str(), m_out, 1023);
+    watcher.join();
+    EXPECT_TRUE(seen) << "no progress window owned by the caller's window";
+    EXPECT_TRUE(disabled) << "the owner took input during the call";
+    EXPECT_TRUE(pumping) << "the owner's messages stopped during the call";
+    EXPECT_EQ("キャビネットファイルを作成中", caption);
+    EXPECT_EQ("キャンセル", button);
+    EXPECT_EQ(CAB_E_CANCELLED, rc) << m_out;
+    EXPECT_TRUE(IsWindowEnabled(owner.Handle()));
+    EXPECT_EQ(nullptr, FindWindowA(cab32::kProgressClass, nullptr));
+    EXPECT_EQ("old", Read("out\\keep.cab"));
+    EXPECT_EQ(1, OutFiles());
+}
+
+TEST_F(Dll, AFailureIsShownInABoxOwnedByTheWindowAndNotWithoutOne)
+{
+    Owner owner;
+    HANDLE lock = CreateFileA((m_dir + "src\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    std::string text;
+    std::atomic<bool> disabled(false);
+    std::thread watcher([&] {
+        HWND box = WaitForOwned("#32770", owner.Handle());
+        if (box == nullptr)
+            return;
+        disabled = !IsWindowEnabled(owner.Handle());
+        char buffer[1024] = "";
+        GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer));
+        text = buffer;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    std::memset(m_out, 0x7E, sizeof(m_out));
+    const int rc = m_cab(owner.Handle(), m_command.c_str(), m_out, 1023);
+    watcher.join();
+    CloseHandle(lock);
+    EXPECT_EQ(CAB_E_SOURCE_OPEN, rc);
+    EXPECT_NE(std::string::npos, text.find("a.txt")) << "box text: " << text;
+    EXPECT_NE(std::string::npos, text.find(" - ")) << "no system error in the box: " << text;
+    EXPECT_TRUE(disabled);
+    EXPECT_TRUE(IsWindowEnabled(owner.Handle()));
+    // The same failure without a window returns at once (a box would wait for a click).
+    lock = CreateFileA((m_dir + "src\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(CAB_E_SOURCE_OPEN, Call(m_command));
+    CloseHandle(lock);
+}
 
 TEST_F(Dll, WritesTheCabinetOverAnExistingTarget)
 {

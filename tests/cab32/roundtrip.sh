@@ -24,8 +24,16 @@ archive() { # name commandline [driver options...]
     tr -d '\r' < "$WORK/$name.out" | sed -n 's/^rc=//p' | head -n 1
 }
 
-# Extracts cabinet $2 with extractor $1 into a fresh folder and compares it with listing $3.
-check() { # extractor cabinet listing
+# The cabinets of the set that starts with $1, in order: x.cab, x_2.cab, x_3.cab...
+members() {
+    printf '%s\n' "$1"
+    i=2
+    while [ -f "${1%.cab}_$i.cab" ]; do printf '%s\n' "${1%.cab}_$i.cab"; i=$((i + 1)); done
+}
+
+# Extracts cabinet (or set) $2 with extractor $1 into a fresh folder and
+# compares it with listing $3 of tree $4 (default: the main tree).
+check() { # extractor cabinet listing [tree]
     out="$WORK/x-$1-$(basename "$2" .cab)"
     rm -rf "$out"; mkdir -p "$out"
     case $1 in
@@ -36,9 +44,10 @@ check() { # extractor cabinet listing
         bsdtar) (cd "$out" && bsdtar -xf "$2") ;;
         bsdtar932) (cd "$out" && bsdtar --options hdrcharset=CP932 -xf "$2") ;;
         cabarc) (cd "$out" && "$WINE" cabarc -p X "$(winpath "$2")") ;;
+        cabarcset) (cd "$out" && for c in $(members "$2"); do "$WINE" cabarc -p X "$(winpath "$c")" || exit 1; done) ;;
         extrac32) "$WINE" extrac32 /Y /E /L "$(winpath "$out")" "$(winpath "$2")" ;;
     esac > "$out.log" 2>&1 </dev/null
-    python3 "$HERE/compare_tree.py" "$WORK/tree" "$out" "$3" > "$out.diff" 2>&1 ||
+    python3 "$HERE/compare_tree.py" "${4:-$WORK/tree}" "$out" "$3" > "$out.diff" 2>&1 ||
         fail "$1 on $(basename "$2"): $(head -n 3 "$out.diff" | tr '\n' ' ')"
 }
 
@@ -63,6 +72,13 @@ rc=$(archive full "-a \"$O\\full.cab\" \"$T\\\" \"@$(winpath "$WORK/full.rsp")\"
 expect_rc 0 "$rc" "full cabinet" full
 rc=$(archive empties "-a \"$O\\empties.cab\" \"$T\" \"@$(winpath "$WORK/empties.rsp")\"")
 expect_rc 0 "$rc" "cabinet of empty files" empties
+# The writer with one and with two compressing threads, folders of at most
+# 2,500,000 bytes: the same bytes, several folders.
+for n in 1 2; do
+    expect_rc 0 "$(archive threads$n "-a \"$O\\threads$n.cab\" \"$T\\\" \"@$(winpath "$WORK/ascii.rsp")\"" --threads $n --folder-limit 2500000)" "$n thread(s)" threads$n
+done
+grep -q "^folders=[2-9]" "$WORK/threads1.out" || fail "the small folder limit gave one folder: $(grep folders "$WORK/threads1.out")"
+cmp -s "$WORK/out/threads1.cab" "$WORK/out/threads2.cab" || fail "one and two threads wrote different cabinets"
 grep -q "OVERRUN" "$WORK"/*.out && fail "output buffer overrun"
 no_temp_left "$WORK/out" "successful runs"
 
@@ -71,6 +87,8 @@ no_temp_left "$WORK/out" "successful runs"
 for x in cabextract gcab 7zz bsdtar cabarc extrac32; do
     check $x "$WORK/out/ascii.cab" "$WORK/ascii.rsp.list"
     check $x "$WORK/out/empties.cab" "$WORK/empties.rsp.list"
+    check $x "$WORK/out/threads1.cab" "$WORK/ascii.rsp.list"
+    check $x "$WORK/out/threads2.cab" "$WORK/ascii.rsp.list"
 done
 for x in cabextract932 bsdtar932 cabarc extrac32; do
     check $x "$WORK/out/full.cab" "$WORK/full.rsp.list"
@@ -84,6 +102,26 @@ case $(attr_of .hidden.txt) in *H*) ;; *) fail ".hidden.txt lost its hidden attr
 case $(attr_of text.txt) in *R*|*H*) fail "text.txt got attributes it does not have" ;; esac
 grep -q "^Modified = 2001-02-03 04:05:06" "$WORK/ascii.slt" || fail "dates not kept"
 grep "^Modified = " "$WORK/ascii.slt" | grep -v "2001-02-03 04:05:06" && fail "a date differs"
+
+# Cabinet sets: 70,000 files (more than one cabinet can list) and a tree split
+# by a lowered cabinet size. Each set is read from its first cabinet by
+# cabextract and 7-Zip, and cabinet by cabinet by Wine's cabarc (its way with
+# sets: files continued from a previous cabinet are left to that one).
+python3 "$HERE/make_set_trees.py" "$WORK" || fail "cannot build the set trees"
+M=$(winpath "$WORK/many")
+expect_rc 0 "$(archive many "-a \"$O\\many.cab\" \"$M\\\" \"@$(winpath "$WORK/many.rsp")\"")" "70,000 files" many
+[ -f "$WORK/out/many_2.cab" ] || fail "70,000 files did not make a set"
+Z=$(winpath "$WORK/sized")
+expect_rc 0 "$(archive sized "-v300000 -a \"$O\\sized.cab\" \"$Z\\\" \"@$(winpath "$WORK/sized.rsp")\"")" "sized set" sized
+[ "$(members "$WORK/out/sized.cab" | wc -l)" -ge 5 ] || fail "a 300,000-byte cabinet size did not make a set of 5 or more"
+for c in $(members "$WORK/out/sized.cab"); do
+    [ "$(stat -c %s "$c")" -le 300000 ] || fail "$(basename "$c") is over the cabinet size"
+done
+for x in cabextract 7zz cabarcset; do
+    check $x "$WORK/out/many.cab" "$WORK/many.rsp.list" "$WORK/many"
+    check $x "$WORK/out/sized.cab" "$WORK/sized.rsp.list" "$WORK/sized"
+done
+no_temp_left "$WORK/out" "sets"
 
 # Failure paths: an existing target stays as it was, no temporary file remains.
 printf 'old cabinet' > "$WORK/out/keep.cab"

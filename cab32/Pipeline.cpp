@@ -1,0 +1,126 @@
+#include "cab32/Pipeline.h"
+
+#include <cstring>
+
+#include "cab32/CabFormat.h"
+#include "cab32/Mszip.h"
+
+namespace cab32 {
+
+BlockPipeline::BlockPipeline(unsigned threads, int level) : m_level(level)
+{
+    if (threads == 0)
+        threads = 1;
+    // Enough slots for every worker to hold one block and the caller to fill
+    // the next ones, plus the dictionary that the oldest block still needs.
+    const size_t depth = 16 * threads + 4;
+    m_slots.resize(depth);
+    m_done.assign(depth, 0);
+    for (Block& b : m_slots)
+    {
+        b.in.resize(kBlockSize);
+        b.out.resize(kMaxBlockData);
+    }
+    try
+    {
+        for (unsigned i = 0; i < threads; ++i)
+            m_threads.emplace_back(&BlockPipeline::Work, this);
+    }
+    catch (...)
+    {
+        Stop();
+        throw;
+    }
+}
+
+BlockPipeline::~BlockPipeline()
+{
+    Stop();
+}
+
+void BlockPipeline::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_work.notify_all();
+    for (std::thread& t : m_threads)
+        t.join();
+    m_threads.clear();
+}
+
+BlockPipeline::Block* BlockPipeline::Fill()
+{
+    // Slot n held block n - depth; it is free once block n - depth + 1, which
+    // reads it as dictionary, has been collected.
+    if (m_submitted - m_retired + 2 > m_slots.size())
+        return nullptr;
+    Block& b = m_slots[m_submitted % m_slots.size()];
+    b.inLen = 0;
+    b.outLen = 0;
+    b.chained = false;
+    b.folderStart = false;
+    b.failed = false;
+    return &b;
+}
+
+void BlockPipeline::Submit()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_submitted;
+    }
+    m_work.notify_one();
+}
+
+BlockPipeline::Block* BlockPipeline::Oldest()
+{
+    if (m_retired == m_submitted)
+        return nullptr;
+    const size_t slot = m_retired % m_slots.size();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_finished.wait(lock, [&] { return m_done[slot] != 0; });
+    return &m_slots[slot];
+}
+
+void BlockPipeline::Retire()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_done[m_retired % m_slots.size()] = 0;
+    ++m_retired;
+}
+
+void BlockPipeline::Work()
+{
+    MszipEncoder encoder(m_level);
+    MszipDecoder decoder;
+    std::vector<uint8_t> check(kBlockSize);
+    for (;;)
+    {
+        uint64_t n;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_work.wait(lock, [&] { return m_stop || m_taken < m_submitted; });
+            if (m_stop)
+                return;
+            n = m_taken++;
+        }
+        Block& b = m_slots[n % m_slots.size()];
+        const Block* prev = b.chained ? &m_slots[(n + m_slots.size() - 1) % m_slots.size()] : nullptr;
+        const uint8_t* dict = prev ? prev->in.data() : nullptr;
+        const size_t dictLen = prev ? prev->inLen : 0;
+        b.failed = !encoder.Encode(dict, dictLen, b.in.data(), b.inLen, b.out.data(), b.outLen) ||
+                   !decoder.Decode(dict, dictLen, b.out.data(), b.outLen, check.data(), b.inLen) ||
+                   std::memcmp(check.data(), b.in.data(), b.inLen) != 0;
+        if (!b.failed)
+            b.csum = DataChecksum(b.out.data(), static_cast<uint16_t>(b.outLen), static_cast<uint16_t>(b.inLen));
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done[n % m_slots.size()] = 1;
+        }
+        m_finished.notify_all();
+    }
+}
+
+} // namespace cab32

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cab32/Archiver.h"
+#include "cab32/CabIo.h"
+
+// Opens and reads the files to store on a thread of its own, ahead of the
+// thread that fills the blocks, so that the system's per-file costs (open,
+// first read, close) overlap with compressing and writing. Small files come
+// whole in memory; a large one comes as an open source with its first part read.
+namespace cab32 {
+
+class ReadAhead
+{
+public:
+    struct Entry
+    {
+        std::string name;                    // the stored name
+        std::vector<uint8_t> head;           // the file's first bytes (all of a small file)
+        std::unique_ptr<ByteSource> rest;    // the open file, when there is more to read
+        CabError error;                      // opening or reading failed; later entries never come
+    };
+
+    // sizes: each file's listed size, in the order the names come.
+    ReadAhead(const CommandLine& command, FileOpener& files, LeadByteTest lead, const std::vector<uint64_t>& sizes,
+              const RunControl* control);
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The next file, waiting for it.
+    Entry Next();
+
+private:
+    void Run();
+    void Push(Entry entry, size_t bytes);
+    // Replaces whatever is queued by one failed entry (the thread could not go on).
+    void Fail(int code);
+
+    const CommandLine& m_command;
+    FileOpener& m_files;
+    LeadByteTest m_lead;
+    const std::vector<uint64_t>& m_sizes;
+    const RunControl* m_control;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Entry> m_queue;
+    size_t m_queuedBytes = 0;   // bytes held by queued entries
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+} // namespace cab32

@@ -1,0 +1,192 @@
+"""Throughput, size and memory of CAB32.dll against gcab, with gzip -6 as the
+machine's single-core reference. Trees are generated once (deterministically)
+and kept under the work folder."""
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+root, work, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+wine_run = os.path.join(root, "tools", "wine-run")
+drive = os.path.join(root, "build", "windows", "bin", "cab32_drive.exe")
+TREE_VERSION = "1"
+
+
+def winpath(p):
+    return "Z:" + p.replace("/", "\\")
+
+
+def generated_tree(path):
+    """About 110 MB in 9,000 files: C-like source of varied sizes, 5% binary."""
+    rng = random.Random(20261206)
+    words = ["buffer", "count", "index", "value", "result", "status", "node", "list", "table", "entry",
+             "handle", "offset", "length", "flags", "config", "stream", "block", "folder", "cabinet", "name"]
+    types = ["int", "unsigned", "size_t", "uint32_t", "char*", "const char*", "bool", "double", "struct item*"]
+    lines = []
+    for i in range(30000):
+        kind = rng.random()
+        ident = rng.choice(words) + rng.choice(["", "_", "Of", "At"]) + rng.choice(words).capitalize()
+        if kind < 0.25:
+            lines.append("    %s %s%d = %s(%s, %d);\n" % (rng.choice(types), ident, rng.randrange(100),
+                                                       rng.choice(words), rng.choice(words), rng.randrange(4096)))
+        elif kind < 0.45:
+            lines.append("    if (%s->%s %s %d)\n        return %s;\n" % (rng.choice(words), ident,
+                         rng.choice(["==", "!=", "<", ">="]), rng.randrange(1000), rng.choice(["0", "-1", "NULL", ident])))
+        elif kind < 0.6:
+            lines.append("/* %s the %s before the %s is %s. */\n" % (rng.choice(words).capitalize(), ident,
+                         rng.choice(words), rng.choice(["written", "read", "checked", "freed", "counted"])))
+        elif kind < 0.75:
+            lines.append("static %s %s_%d(%s %s)\n{\n" % (rng.choice(types), ident, i, rng.choice(types), rng.choice(words)))
+        elif kind < 0.85:
+            lines.append("}\n\n")
+        else:
+            lines.append("    %s(\"%s %%d\\n\", %s[%d]);\n" % (rng.choice(["printf", "log_debug", "fail"]), ident,
+                                                             rng.choice(words), rng.randrange(64)))
+    total = 0
+    n = 0
+    while total < 110 * 1000 * 1000 or n < 9000:
+        folder = "mod%02d/sub%d" % (n % 40, (n // 40) % 7)
+        os.makedirs(os.path.join(path, folder), exist_ok=True)
+        size = int(min(400000, max(200, rng.lognormvariate(9.0, 1.2))))
+        if n % 20 == 19:
+            name = "%s/data%05d.bin" % (folder, n)
+            half = rng.randbytes(size // 2)
+            data = half + bytes(b & 0x0F for b in half)
+        else:
+            name = "%s/file%05d.%s" % (folder, n, rng.choice(["c", "h", "cpp", "txt"]))
+            out = []
+            got = 0
+            while got < size:
+                chunk = rng.choices(lines, k=64)
+                out.extend(chunk)
+                got += sum(len(c) for c in chunk)
+            data = "".join(out).encode()[:size]
+        with open(os.path.join(path, name), "wb") as f:
+            f.write(data)
+        total += len(data)
+        n += 1
+
+
+def small_tree(path, count):
+    rng = random.Random(count)
+    for i in range(count):
+        folder = os.path.join(path, "d%03d" % (i // 1000))
+        if i % 1000 == 0:
+            os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "f%06d.txt" % i), "wb") as f:
+            f.write(b"%d %s\n" % (i, b"x" * rng.randrange(10, 300)))
+
+
+def ensure(path, build):
+    stamp = path + ".done"
+    if os.path.exists(stamp) and open(stamp).read() == TREE_VERSION:
+        return
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    build(path)
+    with open(stamp, "w") as f:
+        f.write(TREE_VERSION)
+
+
+def listing(tree):
+    names = []
+    for dirpath, _, files in os.walk(tree):
+        for n in files:
+            full = os.path.join(dirpath, n)
+            if os.path.isfile(full) and not os.path.islink(full):
+                names.append(os.path.relpath(full, tree))
+    names.sort()
+    return names
+
+
+def run_ours(tree, names, tag, mem=False):
+    rsp = os.path.join(work, tag + ".rsp")
+    with open(rsp, "w", newline="") as f:
+        f.write("".join('"%s"\r\n' % n.replace("/", "\\") for n in names))
+    cab = os.path.join(work, "out", tag + ".cab")
+    cmd = os.path.join(work, tag + ".cmd")
+    with open(cmd, "w") as f:
+        f.write('-a "%s" "%s\\" "@%s"' % (winpath(cab), winpath(tree), winpath(rsp)))
+    start = time.perf_counter()
+    out = subprocess.run([wine_run, drive] + (["--mem"] if mem else []) + [winpath(cmd)],
+                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL).stdout
+    wall = time.perf_counter() - start
+    text = out.decode("cp932", "replace").replace("\r", "")
+    if "rc=0" not in text:
+        sys.exit("CAB32 failed on %s:\n%s" % (tag, text))
+    call = float(text.split("elapsed_ms=")[1].split()[0]) / 1000
+    size = sum(os.path.getsize(os.path.join(work, "out", f)) for f in os.listdir(os.path.join(work, "out"))
+               if f.startswith(tag))
+    peak = None
+    if mem:
+        line = [l for l in text.splitlines() if l.startswith("peak working set")][0]
+        peak = line
+    return call, wall, size, peak
+
+
+def run_gcab(tree, names, tag):
+    cab = os.path.join(work, "out", tag + "-gcab.cab")
+    start = time.perf_counter()
+    subprocess.run(["gcab", "-c", "-z", cab] + names, cwd=tree, check=True, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start, os.path.getsize(cab)
+
+
+def run_gzip(tree, names):
+    start = time.perf_counter()
+    gz = subprocess.Popen(["gzip", "-6"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    for n in names:
+        with open(os.path.join(tree, n), "rb") as f:
+            gz.stdin.write(f.read())
+    gz.stdin.close()
+    gz.wait()
+    return time.perf_counter() - start
+
+
+def bench(tree, tag):
+    names = listing(tree)
+    total = sum(os.path.getsize(os.path.join(tree, n)) for n in names)
+    mb = total / 1e6
+    print("\n== %s: %d files, %.1f MB" % (tag, len(names), mb))
+    listing_text = "".join(names)
+    run_ours(tree, names, tag)  # warm the cache and the Wine process
+    ours, gcab, gzip = [], [], []
+    for _ in range(runs):
+        ours.append(run_ours(tree, names, tag))
+        gcab.append(run_gcab(tree, names, tag))
+        gzip.append(run_gzip(tree, names))
+    ours_call = statistics.median(r[0] for r in ours)
+    ours_wall = statistics.median(r[1] for r in ours)
+    ours_size = ours[0][2]
+    gcab_time = statistics.median(r[0] for r in gcab)
+    gcab_size = gcab[0][1]
+    gzip_time = statistics.median(gzip)
+    print("CAB32.dll  call %.2f s (wine process %.2f s)  %.1f MB/s  %d bytes (%.1f%%)"
+          % (ours_call, ours_wall, mb / ours_call, ours_size, 100.0 * ours_size / total))
+    print("gcab -c -z wall %.2f s  %.1f MB/s  %d bytes (%.1f%%)"
+          % (gcab_time, mb / gcab_time, gcab_size, 100.0 * gcab_size / total))
+    print("gzip -6    wall %.2f s  %.1f MB/s (one core, reference)" % (gzip_time, mb / gzip_time))
+    print("ratios: throughput %.2fx gcab (by call), %.2fx (by wine process); size %.3fx gcab"
+          % (gcab_time / ours_call, gcab_time / ours_wall, ours_size / gcab_size))
+    _, _, _, peak = run_ours(tree, names, tag, mem=True)
+    print("memory: %s" % peak)
+    del listing_text
+
+
+os.makedirs(os.path.join(work, "out"), exist_ok=True)
+for f in os.listdir(os.path.join(work, "out")):
+    os.remove(os.path.join(work, "out", f))
+print("median of %d runs per side; CPU cores: %d" % (runs, os.cpu_count()))
+ensure(os.path.join(work, "generated"), generated_tree)
+bench(os.path.join(work, "generated"), "generated")
+if os.path.isdir("/usr/include"):
+    ensure(os.path.join(work, "usr-include"), lambda p: shutil.copytree("/usr/include", p, symlinks=True, dirs_exist_ok=True))
+    bench(os.path.join(work, "usr-include"), "usr-include")
+for count in (20000, 200000):
+    tree = os.path.join(work, "small%d" % count)
+    ensure(tree, lambda p: small_tree(p, count))
+    names = listing(tree)
+    call, wall, size, peak = run_ours(tree, names, "small%d" % count, mem=True)
+    print("\n== %d small files: %.2f s, cabinets %d bytes; %s" % (count, call, size, peak))
