@@ -74,18 +74,12 @@ public:
         CloseHandle(m_process.hThread);
     }
 
-    bool Running() const { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT; }
-    bool WaitForExit() const { return WaitForSingleObject(m_process.hProcess, 8000) == WAIT_OBJECT_0; }
+    bool Exited(DWORD waitMs = 8000) const { return WaitForSingleObject(m_process.hProcess, waitMs) == WAIT_OBJECT_0; }
 
     // A visible "#32770" window of the program, owned by owner unless that is null.
     HWND Find(HWND owner, const char* caption = nullptr) const
     {
-        struct Search {
-            const App* app;
-            HWND owner;
-            const char* caption;
-            HWND found;
-        } s{ this, owner, caption, nullptr };
+        struct Search { const App* app; HWND owner; const char* caption; HWND found; } s{ this, owner, caption, nullptr };
         EnumWindows(
             [](HWND hWnd, LPARAM data) -> BOOL {
                 Search* s = reinterpret_cast<Search*>(data);
@@ -102,7 +96,7 @@ public:
             reinterpret_cast<LPARAM>(&s));
         return s.found;
     }
-    // Waits for a window owned by the main dialog (a box, the save dialog, the browser).
+    // Waits for a window owned by the main dialog (a box, the save dialog, the browser, the About box).
     HWND WaitForOwned(const char* caption = nullptr)
     {
         HWND found = nullptr;
@@ -124,15 +118,16 @@ public:
     }
 
     HWND Item(int id) const { return GetDlgItem(main, id); }
-    std::string Edit(int id) const { return TextOf(Item(id)); }
     std::string Fields() const
     {
-        return Edit(IDC_PROJECT_NAME) + "|" + Edit(IDC_SOURCE_FOLDER) + "|" + Edit(IDC_BACKUP_FOLDER) + "|" +
-               Edit(IDC_IGNORE_EXT) + "|" + Edit(IDC_IGNORE_FOLDER);
+        std::string all;
+        for (int id : { IDC_PROJECT_NAME, IDC_SOURCE_FOLDER, IDC_BACKUP_FOLDER, IDC_IGNORE_EXT, IDC_IGNORE_FOLDER })
+            all += (id == IDC_PROJECT_NAME ? "" : "|") + TextOf(Item(id));
+        return all;
     }
-    int Selection() const { return static_cast<int>(SendMessageA(Item(IDC_PROJECT_LIST), LB_GETCURSEL, 0, 0)); }
-    // Entry texts come back unconverted from the ANSI message across processes: read them as UTF-16.
-    std::string Entries() const
+    // The entries, then the selected index. Entry texts come back unconverted from the ANSI message
+    // across processes: they are read as UTF-16.
+    std::string List() const
     {
         std::string all;
         for (int i = 0; i < SendMessageA(Item(IDC_PROJECT_LIST), LB_GETCOUNT, 0, 0); ++i) {
@@ -140,18 +135,18 @@ public:
             char text[1024] = {};
             SendMessageW(Item(IDC_PROJECT_LIST), LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide));
             WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-            all += (i ? "," : "") + std::string(text);
+            all += text + std::string(",");
         }
-        return all;
+        return all + "@" + std::to_string(SendMessageA(Item(IDC_PROJECT_LIST), LB_GETCURSEL, 0, 0));
     }
     // A click that opens a modal window is posted; any other is sent, so it is done on return.
     void Press(int id, bool opensWindow = false) const
     {
-        WPARAM command = MAKEWPARAM(id, BN_CLICKED);
+        LPARAM button = reinterpret_cast<LPARAM>(Item(id));
         if (opensWindow)
-            PostMessageA(main, WM_COMMAND, command, reinterpret_cast<LPARAM>(Item(id)));
+            PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), button);
         else
-            SendMessageA(main, WM_COMMAND, command, reinterpret_cast<LPARAM>(Item(id)));
+            SendMessageA(main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), button);
     }
     void Pick(int index) const
     {
@@ -169,7 +164,7 @@ public:
     bool CloseWithEscape()
     {
         PostMessageA(Item(IDC_PROJECT_LIST), WM_KEYDOWN, VK_ESCAPE, 1);
-        return WaitForExit();
+        return Exited();
     }
 
     HWND main = nullptr;
@@ -188,17 +183,36 @@ protected:
     TempDir m_work;
 };
 
+// Without a project file, and with one whose header is wrong, the program starts with the default
+// project and writes it on close; the About item opens its box over the main dialog.
 TEST_F(EndToEnd, FirstStartShowsTheDefaultProjectAndClosingWritesIt)
 {
-    App app(m_program);
-    ASSERT_NE(nullptr, app.main);
-    EXPECT_EQ(kDefault, app.Entries());
-    EXPECT_EQ(0, app.Selection());
-    EXPECT_EQ(kDefault + "||||", app.Fields());
-    ASSERT_TRUE(app.CloseWithEscape());
-    std::string expected = ProjectFile(1, 0, Record(kDefault));
-    ASSERT_EQ(38u, expected.size());
-    EXPECT_EQ(expected, ProjectDat());
+    for (bool damaged : { false, true }) {
+        SCOPED_TRACE(damaged ? "damaged header" : "no file");
+        if (damaged)
+            WriteProjectDat(ProjectFile(1, 0, Record("lost"), "KESTELVARNHOLx"));
+        App app(m_program);
+        ASSERT_NE(nullptr, app.main);
+        EXPECT_EQ(kDefault + ",@0", app.List());
+        EXPECT_EQ(kDefault + "||||", app.Fields());
+        if (damaged) {
+            SetWindowPos(app.main, nullptr, 20, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            PostMessageA(app.main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+            HWND about = app.WaitForOwned("Kestelvarnholmのバージョン情報");
+            ASSERT_NE(nullptr, about);
+            RECT a, m;
+            GetWindowRect(about, &a);
+            GetWindowRect(app.main, &m);
+            EXPECT_NEAR(a.left + a.right, m.left + m.right, 2);
+            EXPECT_NEAR(a.top + a.bottom, m.top + m.bottom, 2);
+            ASSERT_TRUE(app.Answer(about, IDOK));
+        }
+        ASSERT_TRUE(app.CloseWithEscape());
+        std::string expected = ProjectFile(1, 0, Record(kDefault));
+        ASSERT_EQ(38u, expected.size());
+        EXPECT_EQ(expected, ProjectDat());
+        DeleteFileA(m_program / "project.dat");
+    }
 }
 
 TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectionRules)
@@ -209,24 +223,20 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
         ASSERT_NE(nullptr, app.main);
         app.Press(IDC_ADD);
         app.Press(IDC_ADD);
-        EXPECT_EQ(two + kDefault, app.Entries());
-        EXPECT_EQ(2, app.Selection());
+        EXPECT_EQ(two + kDefault + ",@2", app.List());
 
         // Rename by typing: the entry follows each keystroke and stays selected.
         app.Type(IDC_PROJECT_NAME, "", true);
-        EXPECT_EQ(two, app.Entries());
+        EXPECT_EQ(two + ",@2", app.List());
         std::string typed;
         for (char ch : std::string("Docs")) {
             app.Type(IDC_PROJECT_NAME, std::string(1, ch));
-            typed += ch;
-            EXPECT_EQ(two + typed, app.Entries());
-            EXPECT_EQ(2, app.Selection());
+            EXPECT_EQ(two + (typed += ch) + ",@2", app.List());
         }
         app.Type(IDC_SOURCE_FOLDER, "C:\\docs");
         app.Type(IDC_BACKUP_FOLDER, "D:\\save");
         app.Type(IDC_IGNORE_EXT, "obj,h");
         app.Type(IDC_IGNORE_FOLDER, "Debug");
-
         app.Pick(0);
         EXPECT_EQ(kDefault + "||||", app.Fields()) << "no text leaks into the other project";
         app.Pick(2);
@@ -237,13 +247,13 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
         PostMessageA(app.Item(IDC_IGNORE_EXT), WM_KEYDOWN, VK_RETURN, 1);
         PostMessageA(app.Item(IDC_PROJECT_LIST), WM_KEYDOWN, VK_RETURN, 1);
         PostMessageA(app.Item(IDC_PROJECT_NAME), WM_CHAR, '!', 1);
-        EXPECT_TRUE(WaitFor([&] { return app.Entries() == two + "Docs!"; })) << app.Entries();
-        EXPECT_TRUE(app.Running());
+        EXPECT_TRUE(WaitFor([&] { return app.List() == two + "Docs!,@2"; })) << app.List();
+        EXPECT_FALSE(app.Exited(0));
         app.Type(IDC_PROJECT_NAME, "Docs", true);
 
         // The close box closes and saves.
         PostMessageA(app.main, WM_SYSCOMMAND, SC_CLOSE, 0);
-        ASSERT_TRUE(app.WaitForExit());
+        ASSERT_TRUE(app.Exited());
     }
     EXPECT_EQ(ProjectFile(3, 2, Record(kDefault) + Record(kDefault) +
                                     Record("Docs", "C:\\docs", "D:\\save", "obj,h", "Debug")),
@@ -251,27 +261,23 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
 
     App app(m_program);
     ASSERT_NE(nullptr, app.main);
-    EXPECT_EQ(two + "Docs", app.Entries());
-    EXPECT_EQ(2, app.Selection());
+    EXPECT_EQ(two + "Docs,@2", app.List());
     EXPECT_EQ("Docs|C:\\docs|D:\\save|obj,h|Debug", app.Fields());
-
     app.Press(IDC_DELETE, true);
     EXPECT_EQ("プロジェクト「Docs」の設定データを破棄します。\nよろしいですか？", app.AnswerBox(IDNO));
-    EXPECT_EQ(two + "Docs", app.Entries());
-    EXPECT_EQ(2, app.Selection());
+    EXPECT_EQ(two + "Docs,@2", app.List());
 
-    struct { int pick; std::string left; int selected; } deletes[] = {
-        { 0, kDefault + ",Docs", 0 },  // the entry that followed is selected
-        { 1, kDefault, 0 },            // the new last entry is selected
-        { 0, kDefault, 0 },            // the only entry gives way to a fresh default one
+    struct { int pick; std::string left; } deletes[] = {
+        { 0, kDefault + ",Docs,@0" },  // the entry that followed is selected
+        { 1, kDefault + ",@0" },       // the new last entry is selected
+        { 0, kDefault + ",@0" },       // the only entry gives way to a fresh default one
     };
     for (const auto& step : deletes) {
         app.Pick(step.pick);
         app.Type(IDC_SOURCE_FOLDER, "X:\\gone");
         app.Press(IDC_DELETE, true);
         app.AnswerBox(IDYES);
-        EXPECT_EQ(step.left, app.Entries());
-        EXPECT_EQ(step.selected, app.Selection());
+        EXPECT_EQ(step.left, app.List());
     }
     EXPECT_EQ(kDefault + "||||", app.Fields());
     ASSERT_TRUE(app.CloseWithEscape());
@@ -307,29 +313,37 @@ TEST_F(EndToEnd, FolderButtonsOpenTheBrowserAtTheStoredFolder)
     }
     EXPECT_TRUE(preselected);
     ASSERT_TRUE(app.Answer(browser, IDOK));
-    EXPECT_TRUE(WaitFor([&] { return app.Edit(IDC_SOURCE_FOLDER) == std::string(source); }))
-        << app.Edit(IDC_SOURCE_FOLDER);
-
     for (int button : { IDCANCEL, IDOK }) {
         app.Press(IDC_BROWSE_BACKUP, true);
         ASSERT_NE(nullptr, browser = app.WaitForOwned());
         ASSERT_TRUE(app.Answer(browser, button));
+        std::string fields = "p|" + std::string(source) + "|" + std::string(backup) + "\\||";
+        EXPECT_TRUE(button == IDOK || WaitFor([&] { return app.Fields() == fields; })) << app.Fields();
     }
-    EXPECT_TRUE(WaitFor([&] { return app.Edit(IDC_BACKUP_FOLDER) == std::string(backup); }));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(app.Item(IDC_BACKUP_FOLDER)) == std::string(backup); }));
     ASSERT_TRUE(app.CloseWithEscape());
     EXPECT_EQ(ProjectFile(1, 0, Record("p", std::string(source), std::string(backup))), ProjectDat());
 }
 
+// With no source folder, or a missing one, a run only reports; with the tree, it goes through the save
+// dialog and makes a cabinet of the files that the ignore lists keep.
 TEST_F(EndToEnd, BackupThroughTheSaveDialogMakesACabinetOfTheKeptFiles)
 {
     std::string work = m_work.UnixPath(), tree = work + "/tree";
     ASSERT_EQ(0u, RunUnix("mkdir -p " + tree + "/sub " + tree + "/Debug && cd " + tree +
                           " && printf alpha > a.txt && printf beta > sub/b.h && printf obj > sub/c.obj && "
                           "printf dbg > Debug/x.txt && printf h > .hidden"));
-    WriteProjectDat(ProjectFile(1, 0, Record("p", std::string(m_work / "tree"), std::string(m_work.Path()), "obj", "Debug")));
+    WriteProjectDat(ProjectFile(1, 0, Record("p", "", std::string(m_work.Path()), "obj", "Debug")));
     App app(m_program);
     ASSERT_NE(nullptr, app.main);
+    app.Press(IDC_RUN_BACKUP, true);
+    EXPECT_EQ("ソースフォルダが指定されていません。", app.AnswerBox(IDOK));
+    app.Type(IDC_SOURCE_FOLDER, std::string(m_work / "missing"));
+    app.Press(IDC_RUN_BACKUP, true);
+    EXPECT_EQ("ソースフォルダが存在しません。", app.AnswerBox(IDOK));
+    EXPECT_EQ("<missing>", ReadBytes(m_program / "respons.txt"));
 
+    app.Type(IDC_SOURCE_FOLDER, std::string(m_work / "tree"), true);
     app.Press(IDC_RUN_BACKUP, true);
     HWND save = app.WaitForOwned("名前を付けて保存");
     ASSERT_NE(nullptr, save);
@@ -353,43 +367,17 @@ TEST_F(EndToEnd, BackupThroughTheSaveDialogMakesACabinetOfTheKeptFiles)
     ASSERT_TRUE(app.CloseWithEscape());
 }
 
-TEST_F(EndToEnd, RunWithoutAUsableSourceFolderOnlyReports)
+// A short file keeps the records it has, with none selected; typing then changes no project.
+TEST_F(EndToEnd, ShortProjectFileIsReadAsFarAsItGoes)
 {
-    WriteProjectDat(ProjectFile(1, 0, Record("p")));
-    App app(m_program);
-    ASSERT_NE(nullptr, app.main);
-    app.Press(IDC_RUN_BACKUP, true);
-    EXPECT_EQ("ソースフォルダが指定されていません。", app.AnswerBox(IDOK));
-    app.Type(IDC_SOURCE_FOLDER, std::string(m_work / "missing"));
-    app.Press(IDC_RUN_BACKUP, true);
-    EXPECT_EQ("ソースフォルダが存在しません。", app.AnswerBox(IDOK));
-    EXPECT_EQ("<missing>", ReadBytes(m_program / "respons.txt"));
-    ASSERT_TRUE(app.CloseWithEscape());
-}
-
-// A bad header gives the default project; a short file keeps the records it has, with none selected,
-// and then typing changes no project.
-TEST_F(EndToEnd, DamagedProjectFilesAreReadAsFarAsTheyGo)
-{
-    WriteProjectDat(ProjectFile(1, 0, Record("lost"), "KESTELVARNHOLx"));
-    {
-        App app(m_program);
-        ASSERT_NE(nullptr, app.main);
-        EXPECT_EQ(kDefault, app.Entries());
-        EXPECT_EQ(0, app.Selection());
-        ASSERT_TRUE(app.CloseWithEscape());
-    }
-    EXPECT_EQ(ProjectFile(1, 0, Record(kDefault)), ProjectDat());
-
     WriteProjectDat(ProjectFile(3, 1, Record("one", "C:\\a") + Record("two")));
     App app(m_program);
     ASSERT_NE(nullptr, app.main);
-    EXPECT_EQ("one,two", app.Entries());
-    EXPECT_EQ(LB_ERR, app.Selection());
+    EXPECT_EQ("one,two,@-1", app.List());
     EXPECT_EQ("||||", app.Fields());
     app.Type(IDC_PROJECT_NAME, "N");
     app.Type(IDC_SOURCE_FOLDER, "Q");
-    EXPECT_EQ("one,two", app.Entries());
+    EXPECT_EQ("one,two,@-1", app.List());
     ASSERT_TRUE(app.CloseWithEscape());
     EXPECT_EQ(ProjectFile(2, -1, Record("one", "C:\\a") + Record("two")), ProjectDat());
 }

@@ -1,15 +1,12 @@
 // The framework's dialogs on real windows in this process: data exchange, the keys
 // that end a dialog, placement and ownership, exceptions at the window procedure,
-// the folder picker in the shell's browser and the main dialog's About item.
+// and the folder picker in the shell's browser.
 #include "ui_test_ids.h"
 
 #include "framework/CDataExchange.h"
 #include "framework/CDialog.h"
 #include "framework/CWinApp.h"
-#include "project/ProgramFolder.h"
-#include "res/resource.h"
 #include "tests/framework/TestSupport.h"
-#include "ui/BackupDialog.h"
 #include "ui/FolderPicker.h"
 
 #include <gtest/gtest.h>
@@ -300,50 +297,6 @@ TEST(FolderPickerBrowser, PreselectsTheStoredFolderAndReturnsTheShellsPathOrLeav
         return tree != nullptr;
     } }));
     EXPECT_EQ(CString("unchanged"), picker.m_strPath);
-}
-
-TEST(MainDialog, SystemMenuItemOpensTheAboutBoxCentredOverTheDialog)
-{
-    testing_support::TempDir program;
-    OverrideProgramFolder(program.Path());
-    BackupDialog d;
-    MainWindowScope scope(&d);
-    RECT mainRect = {}, aboutRect = {};
-    HWND about = nullptr;
-    std::string menuText, caption;
-    RunScripted([&] { return d.DoModal(); },
-        { [&] {
-             HMENU menu = GetSystemMenu(d.m_hWnd, FALSE);
-             int items = GetMenuItemCount(menu);
-             char text[128] = {};
-             GetMenuStringA(menu, items - 1, text, sizeof text, MF_BYPOSITION);
-             menuText = text;
-             EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), GetMenuItemID(menu, items - 1));
-             EXPECT_TRUE(GetMenuState(menu, items - 2, MF_BYPOSITION) & MF_SEPARATOR);
-             SetWindowPos(d.m_hWnd, nullptr, 30, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-             GetWindowRect(d.m_hWnd, &mainRect);
-             PostMessageA(d.m_hWnd, WM_SYSCOMMAND, IDM_ABOUTBOX | 0x000F, 0);
-             return true;
-         },
-          [&] {
-              if (!(about = OtherDialog(d.m_hWnd)))
-                  return false;
-              EXPECT_EQ(d.m_hWnd, GetWindow(about, GW_OWNER));
-              GetWindowRect(about, &aboutRect);
-              caption = WindowText(about);
-              PostMessageA(about, WM_KEYDOWN, VK_ESCAPE, 1);
-              return true;
-          },
-          [&] {
-              if (OtherDialog(d.m_hWnd))
-                  return false;
-              d.EndDialog(IDCANCEL);
-              return true;
-          } });
-    OverrideProgramFolder(nullptr);
-    EXPECT_EQ("Kestelvarnholm のﾊﾞｰｼﾞｮﾝ情報(&A)...", menuText);
-    EXPECT_EQ("Kestelvarnholmのバージョン情報", caption);
-    ExpectCentredOn(aboutRect, mainRect);
 }
 
 } // namespace
