@@ -286,7 +286,11 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
 
 TEST_F(EndToEnd, FolderButtonsOpenTheBrowserAtTheStoredFolder)
 {
-    CString source = m_work / "source", backup = m_work / "save";
+    // On the prefix's own drive: Wine's browser cannot always walk into Z:, whose volume it cannot read.
+    CString folder;
+    folder.Format("C:\\kv-e2e-%lu\\", GetCurrentProcessId());
+    CString source = folder + "source", backup = folder + "save";
+    CreateDirectoryA(folder, nullptr);
     CreateDirectoryA(source, nullptr);
     CreateDirectoryA(backup, nullptr);
     // Stored with a trailing backslash: the shell gives the path back without one.
@@ -323,6 +327,9 @@ TEST_F(EndToEnd, FolderButtonsOpenTheBrowserAtTheStoredFolder)
     EXPECT_TRUE(WaitFor([&] { return TextOf(app.Item(IDC_BACKUP_FOLDER)) == std::string(backup); }));
     ASSERT_TRUE(app.CloseWithEscape());
     EXPECT_EQ(ProjectFile(1, 0, Record("p", std::string(source), std::string(backup))), ProjectDat());
+    RemoveDirectoryA(source);
+    RemoveDirectoryA(backup);
+    RemoveDirectoryA(folder);
 }
 
 // With no source folder, or a missing one, a run only reports; with the tree, it goes through the save
