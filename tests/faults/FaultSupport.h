@@ -1,6 +1,5 @@
 // What the fault cases need beside the shared test helpers: a small disk that
-// can be filled and freed, a second process that holds a file locked, Unix
-// commands that run beside the test, and folder listings.
+// fills up, another process holding a file, and a driver for the real program.
 #pragma once
 
 #include "tests/framework/TestSupport.h"
@@ -14,8 +13,23 @@
 namespace faults {
 
 using testing_support::RunUnix;
+typedef std::vector<std::string> Texts;
 
-// The folder that holds this test program and the programs built with it.
+// Polls done() every 10 ms for up to milliseconds, handling this thread's messages.
+template <class Done> bool Poll(Done done, DWORD milliseconds = 10000)
+{
+    for (DWORD waited = 0; !done(); waited += 10) {
+        if (waited >= milliseconds)
+            return false;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(10);
+    }
+    return true;
+}
+
+// The folder of this test program and the programs built with it.
 inline std::string BinFolder()
 {
     char path[MAX_PATH] = "";
@@ -24,227 +38,192 @@ inline std::string BinFolder()
     return folder.substr(0, folder.rfind('\\') + 1);
 }
 
-inline std::string UniqueName(const char* kind)
+// Starts exe with the arguments args in folder (nullptr: this one); the process or nullptr.
+inline HANDLE Spawn(const std::string& exe, const std::string& args, const char* folder = nullptr, DWORD* pid = nullptr)
 {
-    static int counter = 0;
-    char name[80];
-    wsprintfA(name, "kv-faults-%s-%lu-%d", kind, GetCurrentProcessId(), ++counter);
-    return name;
+    std::string line = "\"" + exe + "\"" + args;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    if (pid)
+        *pid = process.dwProcessId;
+    return process.hProcess;
 }
 
-// A file system of a few hundred kilobytes, mounted for one case under /tmp
-// (Z:\tmp\... for Wine), that really runs out of space. Mounting needs root;
-// where it is refused, Mounted() says so and the case is skipped.
-class SmallDisk
+// True when unixFolder holds exactly names (sorted, separated by spaces).
+inline bool Holds(const std::string& unixFolder, const std::string& names)
 {
-public:
+    return RunUnix("echo $(LC_ALL=C ls -A " + unixFolder + ") | grep -qxF '" + names + "'") == 0;
+}
+
+inline bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
+
+// A tmpfs of a few hundred kilobytes under /tmp (Z:\tmp\... for Wine) that really
+// runs out of space. Mounting needs root; mounted is false where it is refused.
+struct SmallDisk
+{
     explicit SmallDisk(const char* size)
+        : root("/tmp/kv-faults-disk-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64())),
+          path("Z:" + root + "/")
     {
-        std::string name = UniqueName("disk");
-        m_unix = "/tmp/" + name;
-        m_path = "Z:\\tmp\\" + name + "\\";
-        m_mounted = RunUnix("mkdir -p " + m_unix + " && mount -t tmpfs -o size=" + size + ",mode=0777 tmpfs " + m_unix +
-                            " 2>/dev/null") == 0;
-        if (!m_mounted)
-            RunUnix("rmdir " + m_unix + " 2>/dev/null");
+        std::replace(path.begin(), path.end(), '/', '\\');
+        mounted = RunUnix("mkdir -p " + root + " && mount -t tmpfs -o size=" + size + ",mode=0777 tmpfs " + root +
+                          " 2>/dev/null || { rmdir " + root + "; exit 1; }") == 0;
     }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    // A file that the test still has open, or a library mapped from the disk,
-    // must not keep the mount behind: the lazy unmount detaches it at once.
+    // The lazy unmount detaches a disk that a file or library still holds.
     ~SmallDisk()
     {
-        if (m_mounted)
-            RunUnix("umount " + m_unix + " 2>/dev/null || umount -l " + m_unix + "; rmdir " + m_unix);
+        if (mounted)
+            RunUnix("umount " + root + " 2>/dev/null || umount -l " + root + "; rmdir " + root);
     }
-
-    bool Mounted() const { return m_mounted; }
-    // Ends in a backslash.
-    const std::string& Path() const { return m_path; }
-    const std::string& UnixPath() const { return m_unix; }
-
-    // Takes every free block with a hidden file (no walk lists a name that
-    // begins with a dot); true when not one block is left.
-    bool Fill()
+    // Takes every free block with a hidden file that no walk lists; true when none is left.
+    bool Fill() const
     {
-        return RunUnix("dd if=/dev/zero of=" + m_unix + "/.filler bs=4096 2>/dev/null; test $(df --output=avail " +
-                       m_unix + " | tail -1) -eq 0") == 0;
+        return RunUnix("dd if=/dev/zero of=" + root + "/.filler bs=4096 2>/dev/null; test $(df --output=avail " + root +
+                       " | tail -1) -eq 0") == 0;
     }
-    void Free() { RunUnix("rm -f " + m_unix + "/.filler"); }
+    void Free() const { RunUnix("rm -f " + root + "/.filler"); }
 
-private:
-    std::string m_unix;
-    std::string m_path;
-    bool m_mounted = false;
+    std::string root, path; // the mount point, for Linux and for Wine (ending in a backslash)
+    bool mounted = false;
 };
 
-// Another process that holds one file open with no sharing at all, so that no
-// one else may open it, until Release or the end of the object.
+// Another process (fault_locker) holding path open with no sharing until Release.
 class FileLock
 {
 public:
-    explicit FileLock(const std::string& path)
+    explicit FileLock(const std::string& path) : m_path(path), m_process(Spawn(BinFolder() + "fault_locker.exe", " \"" + path + "\""))
     {
-        std::string base = UniqueName("lock");
-        m_ready = CreateEventA(nullptr, TRUE, FALSE, (base + "-ready").c_str());
-        m_release = CreateEventA(nullptr, TRUE, FALSE, (base + "-release").c_str());
-        std::string exe = BinFolder() + "fault_locker.exe";
-        std::string line = "\"" + exe + "\" \"" + path + "\" " + base;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-            return;
-        CloseHandle(process.hThread);
-        m_process = process.hProcess;
-        HANDLE waits[2] = {m_ready, m_process};
-        m_held = WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
+        m_held = m_process && Poll([&] { return Locked() || Ended(m_process); }) && Locked();
     }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    ~FileLock()
-    {
-        Release();
-        CloseHandle(m_ready);
-        CloseHandle(m_release);
-    }
-
-    // True once the other process has the file open.
+    ~FileLock() { Release(); }
     bool Held() const { return m_held; }
-
     void Release()
     {
-        if (!m_process)
-            return;
-        SetEvent(m_release);
-        if (WaitForSingleObject(m_process, 10000) != WAIT_OBJECT_0)
-            TerminateProcess(m_process, 1);
+        if (m_process && TerminateProcess(m_process, 0))
+            WaitForSingleObject(m_process, 5000);
         CloseHandle(m_process);
         m_process = nullptr;
-        m_held = false;
+        Poll([&] { return !Locked(); }, 5000);
     }
 
 private:
-    HANDLE m_ready = nullptr;
-    HANDLE m_release = nullptr;
-    HANDLE m_process = nullptr;
+    bool Locked() const
+    {
+        HANDLE file = CreateFileA(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        return file == INVALID_HANDLE_VALUE ? GetLastError() == ERROR_SHARING_VIOLATION : !CloseHandle(file);
+    }
+
+    std::string m_path;
+    HANDLE m_process;
     bool m_held = false;
 };
 
-// A shell script that runs on the Linux side while the test goes on. Its
-// standard output is kept; Wait gives it back once the script has ended. A
-// script that waits for something must also end once the file named by $stop
-// exists: the object creates it when it goes, so that no script stays behind.
-class UnixScript
+const char kMainCaption[] = "Kestelvarnholm Ver.1.00";
+const int kProjectName = 1010, kSourceFolder = 1002, kRunBackup = 1005, kFileNameCombo = 0x47C, kMessageText = 0xFFFF;
+
+// A message box or dialog of the program: its window and its text.
+struct Box
+{
+    HWND window = nullptr;
+    std::string text;
+};
+
+// One copy of the real program, driven through its windows as a user would.
+class ProgramCopy
 {
 public:
-    explicit UnixScript(const std::string& script)
+    ~ProgramCopy()
     {
-        std::string name = UniqueName("script");
-        m_unix = "/tmp/" + name;
-        m_path = "Z:\\tmp\\" + name;
-        testing_support::WriteBytes((m_path + ".sh").c_str(), "stop=" + m_unix + ".stop\n" + script);
-        std::string line = "/usr/bin/dash -c \"dash " + m_unix + ".sh > " + m_unix + ".out 2>&1; mv " + m_unix +
-                           ".out " + m_unix + ".done\"";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        m_started = CreateProcessA("Z:\\usr\\bin\\dash", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &process) != FALSE;
-        if (m_started) {
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
-        }
-    }
-    UnixScript(const UnixScript&) = delete;
-    UnixScript& operator=(const UnixScript&) = delete;
-    ~UnixScript()
-    {
-        testing_support::WriteBytes((m_path + ".stop").c_str(), "");
-        Wait(20000);
-        DeleteFileA((m_path + ".sh").c_str());
-        DeleteFileA((m_path + ".done").c_str());
-        DeleteFileA((m_path + ".stop").c_str());
+        if (m_process && TerminateProcess(m_process, 1))
+            WaitForSingleObject(m_process, 5000);
+        CloseHandle(m_process);
     }
 
-    // The script's output, or "<running>" when it has not ended in time.
-    std::string Wait(DWORD milliseconds)
+    // Copies the program and its archiver into folder (ending in a backslash).
+    static bool Install(const std::string& folder)
     {
-        if (!m_started)
-            return "<not started>";
-        std::string done = m_path + ".done";
-        for (DWORD waited = 0; waited < milliseconds && !testing_support::Exists(done.c_str()); waited += 5)
-            Sleep(5);
-        if (!testing_support::Exists(done.c_str()))
-            return "<running>";
-        return testing_support::ReadBytes(done.c_str());
+        return CopyFileA((BinFolder() + "Kestelvarnholm.exe").c_str(), (folder + "Kestelvarnholm.exe").c_str(), FALSE) &&
+               CopyFileA((BinFolder() + "CAB32.dll").c_str(), (folder + "CAB32.dll").c_str(), FALSE);
+    }
+
+    // Starts the copy in folder; true once its main dialog is shown and idle.
+    bool Start(const std::string& folder)
+    {
+        m_process = Spawn(folder + "Kestelvarnholm.exe", "", folder.c_str(), &m_pid);
+        Poll([&] {
+            return !m_process || (m_dialog = Find([](HWND w) { return Text(w) == kMainCaption; })) || Ended(m_process);
+        }, 15000);
+        return m_dialog && WaitForInputIdle(m_process, 5000) != WAIT_FAILED;
+    }
+
+    // Replaces an edit field's text; the dialog hears of it (EN_CHANGE) before this returns.
+    void SetText(int id, const std::string& text) { Send(GetDlgItem(m_dialog, id), WM_SETTEXT, text.c_str()); }
+    std::string Text(int id) const { return Text(GetDlgItem(m_dialog, id)); }
+    // Posted, since the button may open a modal window.
+    void Press(int id) { PostMessageA(m_dialog, WM_COMMAND, id, (LPARAM)GetDlgItem(m_dialog, id)); }
+    void Close() { PostMessageA(m_dialog, WM_COMMAND, IDCANCEL, 0); }
+    bool WaitForExit(DWORD milliseconds = 10000) { return Poll([&] { return Ended(m_process); }, milliseconds); }
+
+    // The next message box; no window when none came within milliseconds (0: looks once).
+    Box WaitForBox(DWORD milliseconds = 10000)
+    {
+        Box box;
+        HWND main = m_dialog;
+        Poll([&] {
+            box.window = Find([](HWND w) { return GetDlgItem(w, kMessageText) && !GetDlgItem(w, kFileNameCombo); }, main);
+            return box.window || Ended(m_process);
+        }, milliseconds);
+        box.text = box.window ? Text(GetDlgItem(box.window, kMessageText)) : "";
+        return box;
+    }
+
+    // Presses IDOK, IDYES or IDNO in a box or dialog and waits until it has gone.
+    static bool Answer(const Box& box, int id)
+    {
+        PostMessageA(box.window, WM_COMMAND, id, 0);
+        return Poll([&] { return !IsWindow(box.window); }, 5000);
+    }
+
+    // Types path as the file name into the save dialog and accepts it.
+    bool ChooseFile(const std::string& path)
+    {
+        Box dialog;
+        Poll([&] { return (dialog.window = Find([](HWND w) { return GetDlgItem(w, kFileNameCombo) != nullptr; })); });
+        HWND combo = GetDlgItem(dialog.window, kFileNameCombo), edit = FindWindowExA(combo, nullptr, "Edit", nullptr);
+        Send(edit ? edit : combo, WM_SETTEXT, path.c_str());
+        return dialog.window && Answer(dialog, IDOK);
     }
 
 private:
-    std::string m_unix;
-    std::string m_path;
-    bool m_started = false;
+    static void Send(HWND window, UINT message, const char* text, WPARAM size = 0)
+    {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(window, message, size, (LPARAM)text, SMTO_NORMAL, 5000, &result);
+    }
+    static std::string Text(HWND window)
+    {
+        char text[2048] = "";
+        Send(window, WM_GETTEXT, text, sizeof(text));
+        return text;
+    }
+    // A visible dialog or message box of this copy, other than except, that match accepts.
+    HWND Find(bool (*match)(HWND), HWND except = nullptr) const
+    {
+        DWORD pid = 0;
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr;)
+            if (GetWindowThreadProcessId(w, &pid) && pid == m_pid && w != except && IsWindowVisible(w) && match(w))
+                return w;
+        return nullptr;
+    }
+
+    HANDLE m_process = nullptr;
+    DWORD m_pid = 0;
+    HWND m_dialog = nullptr;
 };
-
-// A source tree of two sibling folders for a folder that vanishes during the
-// walk: the one that the listing gives first holds many files, so that the
-// walk is still in it when the other one is taken away.
-struct VanishingTree
-{
-    std::string walkedFirst;
-    std::string vanishing;
-};
-
-inline VanishingTree MakeVanishingTree(const std::string& unixFolder, const std::string& folder, int files)
-{
-    VanishingTree tree;
-    if (RunUnix("mkdir -p " + unixFolder + "/p " + unixFolder + "/q") != 0)
-        return tree;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return tree;
-    do {
-        std::string name = entry.cFileName;
-        if (name == "p" || name == "q") {
-            tree.walkedFirst = name;
-            tree.vanishing = name == "p" ? "q" : "p";
-            break;
-        }
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-    if (RunUnix("cd " + unixFolder + " && seq -f " + tree.walkedFirst + "/file_with_a_long_name_%g.c " +
-                std::to_string(files) + " | xargs touch && echo x > " + tree.vanishing + "/late.c") != 0)
-        tree = VanishingTree();
-    return tree;
-}
-
-// The bytes of a project.dat that holds one project, selected.
-inline std::string ProjectFile(const std::string& name, const std::string& sourceFolder = "")
-{
-    std::string file = "\x0E" "KESTELVARNHOLM";
-    file += std::string("\x01\x00\x00\x00", 4) + std::string("\x00\x00\x00\x00", 4);
-    for (const std::string& text : {name, sourceFolder})
-        file += std::string(1, static_cast<char>(text.size())) + text;
-    return file + std::string(3, '\0');
-}
-
-// The names in a folder, sorted, without "." and "..".
-inline std::vector<std::string> Names(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string name = entry.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 } // namespace faults
