@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,7 +18,6 @@ namespace {
 
 typedef std::vector<std::string> Texts;
 
-const char kSourceMissing[] = "ソースフォルダが存在しません。";
 const char kSucceeded[] = "成功しました。";
 const UINT kFailure = MB_OK | MB_ICONEXCLAMATION;
 
@@ -36,6 +36,20 @@ int g_dialogs = 0;
 const char* g_chosen = nullptr;
 const char* g_dialogMovesTo = nullptr;
 
+// The text's lines (each with its CR LF) in sorted order, and what follows the last one.
+std::string Sorted(const std::string& text)
+{
+    Texts lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end + 2 - start));
+    std::sort(lines.begin(), lines.end());
+    std::string sorted;
+    for (const std::string& line : lines)
+        sorted += line;
+    return sorted + text.substr(start);
+}
+
 BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL open)
 {
     g_dialogs++;
@@ -51,61 +65,59 @@ BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL open)
     return g_chosen != nullptr;
 }
 
-class MainWindow : public CWnd
-{
-};
-
 } // namespace
 
-// Every outcome of a run with a stand-in archiver and save dialog.
+// Every outcome of a run with a stand-in archiver and save dialog, over a tree
+// with hidden, dot-named, double-byte (表 ends in byte 0x5C), over-long and
+// ignored (any case, any depth) entries.
 TEST(BackupRun, EachOutcomeAndItsMessage)
 {
     TempDir program, sources;
-    CString source = sources / "src", response = program / "respons.txt";
-    std::string commandLine = "-a \"Z:\\tmp\\out.cab\" \"" + std::string(source) + "\\\" \"@" + std::string(response) + "\"";
+    CString source = sources / "src表", response = program / "respons.txt";
+    std::string commandLine =
+        "-a \"Z:\\tmp\\out.cab\" \"" + std::string(source) + "\\\" \"@" + std::string(response) + "\"";
+    std::string longFolder(150, 'P'), longFile = std::string(120, 'f') + ".txt";
+    std::string deep = "\\" + std::string(200, 'Q') + "\\" + std::string(40, 'R');
+    std::string unlistable = sources.UnixPath() + "/src表/" + std::string(200, 'Q') + "/" + std::string(40, 'R');
+    const std::string all = "\"a.txt\"\r\n\"表.txt\"\r\n\"hidden.txt\"\r\n\"Makefile\"\r\n\"sub\\util.h\"\r\n"
+                            "\"sub\\表\\中.txt\"\r\n\"" + longFolder + "\\" + longFile + "\"\r\n";
     CWinThread thread;
-    MainWindow window;
+    CWnd window;
     window.m_hWnd = reinterpret_cast<HWND>(0x4321);
     thread.m_pMainWnd = &window;
-    Project project;
+    Project project, *target = nullptr;
     OverrideProgramFolder(program.Path());
     AfxFileDialogHook previousDialog = CFileDialog::SetHook(&StandInSaveDialog);
     ASSERT_TRUE(WriteBytes(sources / "file.txt", "x"));
-    std::string unlistable = "/src/" + std::string(200, 'Q') + "/" + std::string(40, 'R');
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
-    const char* a = "\"a.txt\"\r\n";
     struct Case {
         const char* what;
         std::function<void()> setUp;
         bool result;
-        Texts texts;
-        UINT lastType;
+        Texts texts; // of the boxes shown
+        UINT lastType; // of the last box
         int dialogs, archiverCalls;
-        const char* response; // null: not read
+        std::string response; // empty: not read
     } cases[] = {
-        {"success", [] {}, true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, a},
+        {"no project", [&] { target = nullptr; }, false, {}, 0, 0, 0, "<missing>"},
+        {"success", [] {}, true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, all},
         {"source with a backslash", [&] { project.sourceFolder = source + "\\"; }, true, {kSucceeded},
-         MB_ICONINFORMATION, 1, 1, a},
+         MB_ICONINFORMATION, 1, 1, all},
         // The save dialog may change the current folder.
         {"relative source",
-         [&] { SetCurrentDirectoryA(sources.Path()), project.sourceFolder = "src", g_dialogMovesTo = program.Path(); },
-         true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, a},
-        {"every file left out", [&] { project.ignoredExtensions = "txt, h"; }, true, {kSucceeded},
-         MB_ICONINFORMATION, 1, 1, ""},
-        {"unlistable folder",
-         [&] { RunUnix("mkdir -p " + sources.UnixPath() + unlistable + " && touch " + sources.UnixPath() + unlistable + "/c"); },
-         false, {kSucceeded, "読み取れなかったフォルダが 1 個あり、その中のファイルはバックアップされていません。\n" +
-                                 std::string(source) + "\\" + std::string(200, 'Q') + "\\" + std::string(40, 'R')},
-         MB_OK | MB_ICONWARNING, 1, 1, a},
+         [&] { SetCurrentDirectoryA(sources.Path()), project.sourceFolder = "src表", g_dialogMovesTo = program.Path(); },
+         true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, all},
+        {"unlistable folder", [&] { RunUnix("mkdir -p " + unlistable + " && touch " + unlistable + "/c"); }, false,
+         {kSucceeded, "読み取れなかったフォルダが 1 個あり、その中のファイルはバックアップされていません。\n" +
+                          std::string(source) + deep},
+         MB_OK | MB_ICONWARNING, 1, 1, all},
         {"archiver fails", [] { g_archiverResult = 3; }, false, {"キャビネットファイルの作成に失敗しました。"}, kFailure,
-         1, 1, a},
+         1, 1, all},
         {"no source", [&] { project.sourceFolder = ""; }, false, {"ソースフォルダが指定されていません。"}, kFailure, 0,
          0, "<missing>"},
         {"missing source", [&] { project.sourceFolder = "Z:\\tmp\\kv-core-no-such-folder"; }, false,
-         {kSourceMissing}, kFailure, 0, 0, "<missing>"},
-        {"file as source", [&] { project.sourceFolder = sources / "file.txt"; }, false, {kSourceMissing}, kFailure,
-         0, 0, "<missing>"},
+         {"ソースフォルダが存在しません。"}, kFailure, 0, 0, "<missing>"},
         {"no archiver library", [] { OverrideArchiverCommand(nullptr); }, false,
          {"アーカイバ CAB32.dll を読み込めませんでした。"}, kFailure, 0, 0, "<missing>"},
         {"dialog cancelled", [&] { g_chosen = nullptr, WriteBytes(response, "earlier"); }, false, {}, 0, 1, 0,
@@ -113,12 +125,15 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
         {"response file cannot be created", [&] { CreateDirectoryA(response, nullptr); }, false,
          {"レスポンスファイルの作成に失敗"}, kFailure, 1, 0, "<missing>"},
         {"write fails at close", [&] { RunUnix("ln -s /dev/full " + program.UnixPath() + "/respons.txt"); }, false,
-         {"ファイルアクセス中にエラーが発生しました。"}, kFailure, 1, 0, nullptr},
+         {"ファイルアクセス中にエラーが発生しました。"}, kFailure, 1, 0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(0u, RunUnix("rm -rf " + program.UnixPath() + "/* && cd " + sources.UnixPath() +
-                              " && rm -rf src && mkdir -p src/sub && touch src/a.txt src/sub/b.h"));
+                              " && rm -rf src表 && mkdir -p src表 && cd src表 && mkdir -p .git sub/Debug sub/表 DEBUG " +
+                              longFolder + " && touch a.txt 表.txt hidden.txt main.OBJ Makefile .dotfile .git/config "
+                              "sub/util.h sub/Debug/x.txt sub/表/中.txt DEBUG/y.txt " + longFolder + "/" + longFile));
+        ASSERT_TRUE(SetFileAttributesA(source + "\\hidden.txt", FILE_ATTRIBUTE_HIDDEN));
         OverrideArchiverCommand(&StandInArchiver);
         g_commandLines.clear();
         g_archiverResult = g_dialogs = 0;
@@ -126,26 +141,25 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
         g_dialogMovesTo = nullptr;
         project.sourceFolder = source;
         project.backupFolder = "D:\\バックアップ";
-        project.ignoredExtensions = "h";
+        project.ignoredExtensions = "obj";
+        project.ignoredFolders = "debug";
+        target = &project;
         c.setUp();
         Project before = project;
         MessageBoxRecorder boxes;
         BackupJob job;
-        EXPECT_EQ(c.result, job.Run(&project));
+        EXPECT_EQ(c.result, job.Run(target));
         SetCurrentDirectoryA(previous);
         EXPECT_EQ(c.texts, boxes.Texts());
         EXPECT_EQ(c.lastType, boxes.Boxes().empty() ? 0 : boxes.Boxes().back().type);
-        EXPECT_EQ(boxes.Boxes().empty() ? nullptr : window.m_hWnd, boxes.Boxes().empty() ? nullptr : boxes.Boxes()[0].owner);
+        for (const ShownBox& box : boxes.Boxes())
+            EXPECT_EQ(window.m_hWnd, box.owner);
         EXPECT_EQ(c.dialogs, g_dialogs);
         EXPECT_EQ(Texts(static_cast<size_t>(c.archiverCalls), commandLine), g_commandLines);
-        EXPECT_EQ(c.response ? c.response : "", c.response ? ReadBytes(response) : "");
-        EXPECT_TRUE(before.sourceFolder == project.sourceFolder && before.ignoredExtensions == project.ignoredExtensions);
+        EXPECT_EQ(Sorted(c.response), c.response.empty() ? "" : Sorted(ReadBytes(response)));
+        EXPECT_TRUE(before.sourceFolder == project.sourceFolder && before.backupFolder == project.backupFolder &&
+                    before.ignoredExtensions == project.ignoredExtensions);
     }
-    g_dialogs = 0;
-    MessageBoxRecorder boxes;
-    BackupJob job;
-    EXPECT_FALSE(job.Run(nullptr));
-    EXPECT_TRUE(boxes.Boxes().empty() && g_dialogs == 0);
     CFileDialog::SetHook(previousDialog);
     OverrideArchiverCommand(nullptr);
     OverrideProgramFolder(nullptr);

@@ -38,8 +38,7 @@ inline std::string ReadBytes(LPCSTR path)
         return "<missing>";
     std::string bytes;
     char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    for (DWORD read = 0; ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0;)
         bytes.append(buffer, read);
     CloseHandle(file);
     return bytes;
@@ -102,17 +101,10 @@ inline bool AnyExists(LPCSTR pattern)
     return search != INVALID_HANDLE_VALUE;
 }
 
-// The name under which this process saves a project file before it replaces it.
-inline std::string SaveTempName(const std::string& dataFile)
-{
-    return dataFile + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
-}
-
 struct ShownBox
 {
     HWND owner;
-    std::string text;
-    std::string caption;
+    std::string text, caption;
     UINT type;
 };
 
@@ -120,8 +112,8 @@ struct ShownBox
 class MessageBoxRecorder
 {
 public:
-    MessageBoxRecorder() : m_previous(AfxSetMessageBoxHook(&Hook)) { s_current = this; }
-    ~MessageBoxRecorder() { s_current = nullptr, AfxSetMessageBoxHook(m_previous); }
+    MessageBoxRecorder() : m_previous(AfxSetMessageBoxHook(&Hook)), m_outer(s_current) { s_current = this; }
+    ~MessageBoxRecorder() { s_current = m_outer, AfxSetMessageBoxHook(m_previous); }
 
     void Answer(int answer) { m_answers.push_back(answer); }
     const std::vector<ShownBox>& Boxes() const { return m_boxes; }
@@ -146,6 +138,7 @@ private:
 
     static inline MessageBoxRecorder* s_current = nullptr;
     AfxMessageBoxHook m_previous;
+    MessageBoxRecorder* m_outer;
     std::deque<int> m_answers;
     std::vector<ShownBox> m_boxes;
 };

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace testing_support;
 
@@ -36,24 +37,6 @@ std::string File(int count, int selected, const std::string& records)
 
 const std::string kDefaultFile = File(1, 0, kDefaultRecord);
 
-// The fields after loading the bytes into a project that had every field set,
-// and the cause of the archive error if any.
-std::string LoadedIntoUsedRecord(const std::string& bytes)
-{
-    Project used;
-    used.name = used.sourceFolder = used.backupFolder = used.ignoredExtensions = used.ignoredFolders = "old";
-    CMemFile memory(bytes.data(), bytes.size());
-    CArchive ar(&memory, CArchive::load);
-    std::string error;
-    try {
-        used.Serialize(ar);
-    } catch (CArchiveException& e) {
-        error = "|cause " + std::to_string(e.m_cause);
-    }
-    return std::string(used.name + "|" + used.sourceFolder + "|" + used.backupFolder + "|" + used.ignoredExtensions +
-                       "|" + used.ignoredFolders) + error;
-}
-
 class ProjectStore : public ::testing::Test
 {
 protected:
@@ -81,20 +64,32 @@ protected:
 
 TEST(ProjectRecord, LoadingReplacesEveryFieldOfAUsedRecord)
 {
+    Project used;
+    auto load = [&used](const std::string& bytes) {
+        used.name = used.sourceFolder = used.backupFolder = used.ignoredExtensions = used.ignoredFolders = "old";
+        CMemFile memory(bytes.data(), bytes.size());
+        CArchive ar(&memory, CArchive::load);
+        used.Serialize(ar);
+        return std::string(used.name + "|" + used.sourceFolder + "|" + used.backupFolder + "|" + used.ignoredExtensions +
+                           "|" + used.ignoredFolders);
+    };
     EXPECT_EQ("表示|C:\\ソース\\表|D:\\a, b ||,",
-              LoadedIntoUsedRecord(Text("表示") + Text("C:\\ソース\\表") + Text("D:\\a, b ") + Text("") + Text(",")));
-    // Data ending inside the third string: the first two fields are new.
-    EXPECT_EQ("new|src|old|old|old|cause " + std::to_string(CArchiveException::endOfFile),
-              LoadedIntoUsedRecord(Text("new") + Text("src") + "\x09" "abc"));
+              load(Text("表示") + Text("C:\\ソース\\表") + Text("D:\\a, b ") + Text("") + Text(",")));
+    try { // data ending inside the third string: the first two fields are new
+        load(Text("new") + Text("src") + "\x09" "abc");
+        ADD_FAILURE() << "no error";
+    } catch (CArchiveException& e) {
+        EXPECT_EQ(CArchiveException::endOfFile, e.m_cause);
+    }
+    EXPECT_EQ(CString("new|src|old"), used.name + "|" + used.sourceFolder + "|" + used.backupFolder);
 }
 
 TEST_F(ProjectStore, ReadingEveryKindOfFileSilently)
 {
     const std::string byDefault = "名称未設定=名称未設定,0";
-    struct Case {
+    struct {
         const char* what;
-        std::string bytes;
-        std::string loaded;
+        std::string bytes, loaded;
     } cases[] = {
         {"two records, second selected", File(2, 1, Record("a") + Text("表") + Text("C:\\a") + std::string(3, '\0')),
          "a=a,表=表,1"},
@@ -102,8 +97,6 @@ TEST_F(ProjectStore, ReadingEveryKindOfFileSilently)
         {"empty file", "", byDefault},
         {"magic plus one character", "\x0F" "KESTELVARNHOLMX" + Int32(1) + Int32(0) + Record("a"), byDefault},
         {"magic in lower case", "\x0E" "kestelvarnholm" + Int32(1) + Int32(0) + Record("a"), byDefault},
-        {"magic and a zero byte", std::string("\x0F" "KESTELVARNHOLM\0", 16) + Int32(1) + Int32(0) + Record("a"),
-         byDefault},
         {"ends inside the count", kMagic + "\x01\x00", byDefault},
         {"ends inside the selection", kMagic + Int32(1) + "\x00", byDefault},
         {"count 3, two whole records", File(3, 0, Record("a") + Record("b") + "\x05xy"), "a=a,b=b,-1"},
@@ -113,12 +106,12 @@ TEST_F(ProjectStore, ReadingEveryKindOfFileSilently)
         {"bytes after the last record", File(1, 0, Record("a") + "trailing"), "a=a,0"},
         {"huge count", File(0x7FFFFFFF, 0, Record("a")), "a=a,-1"},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(c.loaded, Loaded(c.bytes)) << c.what;
     EXPECT_TRUE(m_boxes.Boxes().empty());
 }
 
-TEST_F(ProjectStore, SavingKeepsEveryByteAndDropsWhatFollowsTheRecords)
+TEST_F(ProjectStore, SavingKeepsEveryByteAndKeepsADamagedOrUnreadableFileAsBak)
 {
     Loaded("<none>");
     CloseProjectList(m_list, DataPath());
@@ -126,70 +119,64 @@ TEST_F(ProjectStore, SavingKeepsEveryByteAndDropsWhatFollowsTheRecords)
     EXPECT_EQ(38u, kDefaultFile.size());
     EXPECT_EQ(kDefaultFile, ReadBytes(DataPath()));
 
-    // A long text crosses the file buffer both ways.
-    std::string long5000 = "\xFF\x88\x13" + std::string(5000, 'f');
-    std::string bytes = File(3, 2, Text("表示") + Text("C:\\ソース\\表") + Text("D:\\バックアップ") + Text("obj, h,,表") + long5000 +
-                                       Record("") + Text("a,b") + Text(" x ") + Text("") + Text(",") + Text("\x81\x40"));
-    EXPECT_EQ("表示=表示,=,a,b=a,b,2", Loaded(bytes));
+    // A long text crosses the file buffer both ways; bytes after the records go.
+    std::string bytes = File(3, 2, Text("表示") + Text("C:\\ソース\\表") + Text("D:\\バックアップ") + Text("obj, h,,表") +
+                                       "\xFF\x88\x13" + std::string(5000, 'f') + Record("") + Text("a,b") + Text(" x ") +
+                                       Text("") + Text(",") + Text("\x81\x40"));
+    EXPECT_EQ("表示=表示,=,a,b=a,b,2", Loaded(bytes + "trailing"));
     EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
     EXPECT_EQ(bytes, ReadBytes(DataPath()));
-    Loaded(bytes + "trailing");
-    EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
-    EXPECT_EQ(bytes, ReadBytes(DataPath()));
-    EXPECT_TRUE(m_boxes.Boxes().empty());
-    EXPECT_FALSE(AnyExists(DataPath() + ".*.tmp"));
     EXPECT_FALSE(Exists(DataPath() + ".bak"));
-}
 
-TEST_F(ProjectStore, DamagedOrUnreadableFileIsKeptAsBakAtTheFirstSave)
-{
     std::string damaged = File(3, 0, Record("a") + Record("b") + "\x09" "cut");
     EXPECT_EQ("a=a,b=b,-1", Loaded(damaged));
     EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
     EXPECT_EQ(File(2, -1, Record("a") + Record("b")), ReadBytes(DataPath()));
     EXPECT_EQ(damaged, ReadBytes(DataPath() + ".bak"));
-    // Later saves leave the kept copy alone.
-    m_list.At(0)->name = "changed";
+    m_list.At(0)->name = "changed"; // later saves leave the kept copy alone
     EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
     EXPECT_EQ(damaged, ReadBytes(DataPath() + ".bak"));
 
     // Locked by another program while loading: its projects are not lost.
-    std::string locked = File(1, 0, Record("locked"));
-    ASSERT_TRUE(WriteBytes(DataPath(), locked));
+    ASSERT_TRUE(WriteBytes(DataPath(), bytes));
     HANDLE other = CreateFileA(DataPath(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ("名称未設定=名称未設定,0", Loaded("<as it is>"));
     CloseHandle(other);
     EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
     EXPECT_EQ(kDefaultFile, ReadBytes(DataPath()));
-    EXPECT_EQ(locked, ReadBytes(DataPath() + ".bak"));
+    EXPECT_EQ(bytes, ReadBytes(DataPath() + ".bak"));
     EXPECT_TRUE(m_boxes.Boxes().empty());
+    EXPECT_FALSE(AnyExists(DataPath() + ".*.tmp"));
 }
 
 TEST_F(ProjectStore, FailedSavesAskToRetryAndKeepTheOldFile)
 {
     std::string previous = File(1, 0, Record("old"));
-    Loaded(previous);
-    m_list.At(0)->name = "new";
-
-    // Locked: the file cannot be opened.
-    HANDLE other = CreateFileA(DataPath(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, other);
-    m_boxes.Answer(IDOK), m_boxes.Answer(IDYES);
-    CloseProjectList(m_list, DataPath());
-    CloseHandle(other);
-    EXPECT_EQ((Texts{kOpenFailed, kRetry, kOpenFailed, kRetry}), m_boxes.Texts());
-    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION), m_boxes.Boxes()[0].type);
-    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONEXCLAMATION), m_boxes.Boxes()[1].type);
-    EXPECT_EQ(previous, ReadBytes(DataPath()));
-    EXPECT_EQ(0, m_list.GetCount());
-
-    // A write error: the retry question alone.
-    Loaded(previous);
-    m_list.At(0)->name = "new";
-    CFile::SimulateDiskFull(".tmp", 20);
-    CloseProjectList(m_list, DataPath());
-    CFile::SimulateDiskFull(nullptr, 0);
-    EXPECT_EQ((Texts{kOpenFailed, kRetry, kOpenFailed, kRetry, kRetry}), m_boxes.Texts());
-    EXPECT_EQ(previous, ReadBytes(DataPath()));
-    EXPECT_FALSE(AnyExists(DataPath() + ".*.tmp"));
+    struct {
+        bool locked; // else the disk is full
+        std::vector<int> answers;
+        Texts texts;
+    } cases[] = {{true, {IDOK, IDYES}, {kOpenFailed, kRetry, kOpenFailed, kRetry}}, {false, {IDYES}, {kRetry, kRetry}}};
+    for (const auto& c : cases) {
+        Loaded(previous);
+        m_list.At(0)->name = "new";
+        HANDLE other = nullptr;
+        if (c.locked)
+            other = CreateFileA(DataPath(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        else
+            CFile::SimulateDiskFull(".tmp", 20);
+        MessageBoxRecorder boxes;
+        for (int answer : c.answers)
+            boxes.Answer(answer);
+        CloseProjectList(m_list, DataPath());
+        CFile::SimulateDiskFull(nullptr, 0);
+        if (other)
+            CloseHandle(other);
+        EXPECT_EQ(c.texts, boxes.Texts());
+        for (const ShownBox& box : boxes.Boxes())
+            EXPECT_EQ(static_cast<UINT>((box.text == kRetry ? MB_YESNO : MB_OK) | MB_ICONEXCLAMATION), box.type);
+        EXPECT_EQ(previous, ReadBytes(DataPath()));
+        EXPECT_FALSE(AnyExists(DataPath() + ".*.tmp"));
+        EXPECT_EQ(0, m_list.GetCount());
+    }
 }
