@@ -9,22 +9,21 @@
 
 #include <algorithm>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
 using namespace testing_support;
-
-namespace {
 
 typedef std::vector<std::string> Texts;
 
 const char kSucceeded[] = "成功しました。";
 const UINT kFailure = MB_OK | MB_ICONEXCLAMATION;
 
-std::vector<std::string> g_commandLines;
-int g_archiverResult = 0;
+static std::vector<std::string> g_commandLines;
+static int g_archiverResult = 0;
 
-int WINAPI StandInArchiver(HWND owner, LPCSTR commandLine, LPSTR, DWORD size)
+static int WINAPI StandInArchiver(HWND owner, LPCSTR commandLine, LPSTR, DWORD size)
 {
     EXPECT_EQ(reinterpret_cast<HWND>(0x4321), owner);
     EXPECT_EQ(1023u, size);
@@ -32,25 +31,22 @@ int WINAPI StandInArchiver(HWND owner, LPCSTR commandLine, LPSTR, DWORD size)
     return g_archiverResult;
 }
 
-int g_dialogs = 0;
-const char* g_chosen = nullptr;
-const char* g_dialogMovesTo = nullptr;
+static int g_dialogs = 0;
+static const char* g_chosen = nullptr;
+static const char* g_dialogMovesTo = nullptr;
 
 // The text's lines (each with its CR LF) in sorted order, and what follows the last one.
-std::string Sorted(const std::string& text)
+static std::string Sorted(const std::string& text)
 {
     Texts lines;
     size_t start = 0;
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
         lines.push_back(text.substr(start, end + 2 - start));
     std::sort(lines.begin(), lines.end());
-    std::string sorted;
-    for (const std::string& line : lines)
-        sorted += line;
-    return sorted + text.substr(start);
+    return std::accumulate(lines.begin(), lines.end(), std::string()) + text.substr(start);
 }
 
-BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL open)
+static BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL open)
 {
     g_dialogs++;
     EXPECT_FALSE(open);
@@ -64,8 +60,6 @@ BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL open)
         lstrcpynA(ofn->lpstrFile, g_chosen, ofn->nMaxFile);
     return g_chosen != nullptr;
 }
-
-} // namespace
 
 // Every outcome of a run with a stand-in archiver and save dialog, over a tree
 // with hidden, dot-named, double-byte (表 ends in byte 0x5C), over-long and

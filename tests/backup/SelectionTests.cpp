@@ -1,16 +1,12 @@
 #include "backup/BackupJob.h"
-#include "tests/framework/TestSupport.h"
+#include "tests/framework/TestSupport.h" // sets the multibyte code page
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-using namespace testing_support;
-
-namespace {
-
 // The items joined by '|'.
-std::string Joined(const CStringArray& array)
+static std::string Joined(const CStringArray& array)
 {
     std::string text;
     for (int i = 0; i < array.GetSize(); i++)
@@ -18,13 +14,10 @@ std::string Joined(const CStringArray& array)
     return text;
 }
 
-} // namespace
-
 TEST(IgnoreLists, SplittingAndMatching)
 {
-    struct {
-        const char *text, *pieces;
-    } splits[] = {{"", ""}, {"obj,h", "obj|h"}, {"a,,b", "a||b"}, {"a,", "a"}, {",a", "|a"}, {"表,ポ, x ", "表|ポ| x "}};
+    struct { const char *text, *pieces; } splits[] = {
+        {"", ""}, {"obj,h", "obj|h"}, {"a,,b", "a||b"}, {"a,", "a"}, {",a", "|a"}, {"表,ポ, x ", "表|ポ| x "}};
     for (const auto& s : splits) {
         CStringArray array;
         array.Add("left over");
@@ -42,11 +35,7 @@ TEST(IgnoreLists, SplittingAndMatching)
     EXPECT_EQ("Debug|Release||src\\Debug", Joined(job.m_arrIgnoreFolder));
 
     // Each name is checked against both settings, or against empty ones.
-    struct {
-        bool empty;
-        const char* name;
-        bool folder, included;
-    } rules[] = {
+    struct { bool empty; const char* name; bool folder, included; } rules[] = {
         {false, "main.OBJ", false, false}, {false, "x.h", false, false},    {false, "a.C表", false, false},
         {false, "Makefile", false, true},  {false, "x.lib", false, true},   {false, "x.tar.gz", false, true},
         {false, "app.exe", false, true},   {false, "x.hpp", false, true},   {false, "表.c", false, true},

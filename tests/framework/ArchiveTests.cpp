@@ -5,9 +5,7 @@
 
 #include <string>
 
-namespace {
-
-std::string Stored(const CString& text)
+static std::string Stored(const CString& text)
 {
     CMemFile memory;
     CArchive ar(&memory, CArchive::store);
@@ -17,7 +15,7 @@ std::string Stored(const CString& text)
 }
 
 // The text read from the bytes, or the cause of the archive error as "cause N".
-std::string Loaded(const std::string& bytes)
+static std::string Loaded(const std::string& bytes)
 {
     CMemFile memory(bytes.data(), bytes.size());
     CArchive ar(&memory, CArchive::load);
@@ -29,8 +27,6 @@ std::string Loaded(const std::string& bytes)
     }
     return std::string(text.GetString(), static_cast<size_t>(text.GetLength()));
 }
-
-} // namespace
 
 TEST(ArchivedString, LengthPrefixAndRoundTrip)
 {
