@@ -7,298 +7,154 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
 using namespace testing_support;
 
-namespace {
-
 typedef std::vector<std::string> Texts;
 
-const char kNoSource[] = "ソースフォルダが指定されていません。";
-const char kSourceMissing[] = "ソースフォルダが存在しません。";
-const char kResponseFailed[] = "レスポンスファイルの作成に失敗";
-const char kAccessError[] = "ファイルアクセス中にエラーが発生しました。";
-const char kCabinetFailed[] = "キャビネットファイルの作成に失敗しました。";
 const char kSucceeded[] = "成功しました。";
-const char kNoArchiver[] = "アーカイバ CAB32.dll を読み込めませんでした。";
+const UINT kFailure = MB_OK | MB_ICONEXCLAMATION;
 
-struct ArchiverCall
-{
-    int calls;
-    HWND owner;
-    std::string commandLine;
-    DWORD size;
-};
-ArchiverCall g_archiver;
-int g_archiverResult = 0;
+static std::vector<std::string> g_commandLines;
+static int g_archiverResult = 0;
 
-int WINAPI StandInArchiver(HWND owner, LPCSTR commandLine, LPSTR, DWORD size)
+static int WINAPI StandInArchiver(HWND owner, LPCSTR commandLine, LPSTR, DWORD size)
 {
-    g_archiver.calls++;
-    g_archiver.owner = owner;
-    g_archiver.commandLine = commandLine;
-    g_archiver.size = size;
+    EXPECT_EQ(reinterpret_cast<HWND>(0x4321), owner);
+    EXPECT_EQ(1023u, size);
+    g_commandLines.push_back(commandLine);
     return g_archiverResult;
 }
 
-struct DialogSeen
-{
-    int shown;
-    std::string initialDir;
-    std::string defExt;
-    DWORD flags;
-    HWND owner;
-};
-DialogSeen g_dialog;
-const char* g_chosen = nullptr;
-const char* g_dialogMovesTo = nullptr; // the real dialog may change the current folder
+static int g_dialogs = 0;
+static const char* g_chosen = nullptr;
+static const char* g_dialogMovesTo = nullptr;
 
-BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL)
+// The text's lines (each with its CR LF) in sorted order, and what follows the last one.
+static std::string Sorted(const std::string& text)
 {
-    g_dialog.shown++;
-    g_dialog.initialDir = ofn->lpstrInitialDir ? ofn->lpstrInitialDir : "<null>";
-    g_dialog.defExt = ofn->lpstrDefExt ? ofn->lpstrDefExt : "<null>";
-    g_dialog.flags = ofn->Flags;
-    g_dialog.owner = ofn->hwndOwner;
+    Texts lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end + 2 - start));
+    std::sort(lines.begin(), lines.end());
+    return std::accumulate(lines.begin(), lines.end(), std::string()) + text.substr(start);
+}
+
+static BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL open)
+{
+    g_dialogs++;
+    EXPECT_FALSE(open);
+    EXPECT_STREQ("D:\\バックアップ", ofn->lpstrInitialDir);
+    EXPECT_STREQ("cab", ofn->lpstrDefExt);
+    EXPECT_EQ(static_cast<DWORD>(OFN_EXPLORER), ofn->Flags);
+    EXPECT_EQ(reinterpret_cast<HWND>(0x4321), ofn->hwndOwner);
     if (g_dialogMovesTo)
         SetCurrentDirectoryA(g_dialogMovesTo);
-    if (!g_chosen)
-        return FALSE;
-    lstrcpynA(ofn->lpstrFile, g_chosen, ofn->nMaxFile);
-    return TRUE;
+    if (g_chosen)
+        lstrcpynA(ofn->lpstrFile, g_chosen, ofn->nMaxFile);
+    return g_chosen != nullptr;
 }
 
-class MainWindow : public CWnd
+// Every outcome of a run with a stand-in archiver and save dialog, over a tree
+// with hidden, dot-named, double-byte (表 ends in byte 0x5C), over-long and
+// ignored (any case, any depth) entries.
+TEST(BackupRun, EachOutcomeAndItsMessage)
 {
-};
-
-class BackupRun : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        OverrideProgramFolder(m_program.Path());
-        OverrideArchiverCommand(&StandInArchiver);
-        m_previousDialog = CFileDialog::SetHook(&StandInSaveDialog);
-        g_archiver = ArchiverCall{0, nullptr, "", 0};
-        g_archiverResult = 0;
-        g_dialog = DialogSeen{0, "", "", 0, nullptr};
-        g_chosen = "Z:\\tmp\\out.cab";
-        g_dialogMovesTo = nullptr;
-        m_window.m_hWnd = reinterpret_cast<HWND>(0x4321);
-        m_thread.m_pMainWnd = &m_window;
-
-        m_source = m_sources / "src";
-        ASSERT_EQ(0u, RunUnix("mkdir -p " + m_sources.UnixPath() + "/src/sub && touch " + m_sources.UnixPath() +
-                              "/src/a.txt " + m_sources.UnixPath() + "/src/sub/b.h"));
-        m_project.name = "p";
-        m_project.sourceFolder = m_source;
-        m_project.backupFolder = "D:\\バックアップ";
-        m_project.ignoredExtensions = "h";
-    }
-
-    void TearDown() override
-    {
-        CFile::SimulateDiskFull(nullptr, 0);
-        CFileDialog::SetHook(m_previousDialog);
-        OverrideArchiverCommand(nullptr);
-        OverrideProgramFolder(nullptr);
-    }
-
-    CString ResponsePath() const { return m_program / "respons.txt"; }
-    std::string ExpectedCommandLine() const
-    {
-        return "-a \"Z:\\tmp\\out.cab\" \"" + std::string(m_source) + "\\\" \"@" + std::string(ResponsePath()) + "\"";
-    }
-
-    TempDir m_program;
-    TempDir m_sources;
-    CString m_source;
-    CWinThread m_thread;
-    MainWindow m_window;
-    MessageBoxRecorder m_boxes;
-    Project m_project;
-    AfxFileDialogHook m_previousDialog = nullptr;
-};
-
-} // namespace
-
-TEST_F(BackupRun, NoProjectDoesNothingAtAll)
-{
-    BackupJob job;
-    EXPECT_FALSE(job.Run(nullptr));
-    EXPECT_TRUE(m_boxes.Boxes().empty());
-    EXPECT_EQ(0, g_dialog.shown);
-    EXPECT_FALSE(Exists(ResponsePath()));
-}
-
-TEST_F(BackupRun, SourceFolderChecksComeBeforeTheDialog)
-{
-    const char* folders[] = {"", "Z:\\tmp\\kv-core-no-such-folder", nullptr};
-    ASSERT_TRUE(WriteBytes(m_sources / "file.txt", "x"));
-    CString file = m_sources / "file.txt";
-    folders[2] = file;
-    for (const char* folder : folders) {
-        m_project.sourceFolder = folder;
-        BackupJob job;
-        EXPECT_FALSE(job.Run(&m_project)) << folder;
-    }
-    EXPECT_EQ((Texts{kNoSource, kSourceMissing, kSourceMissing}), m_boxes.Texts());
-    for (const ShownBox& box : m_boxes.Boxes())
-        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION), box.type);
-    EXPECT_EQ(0, g_dialog.shown);
-    EXPECT_EQ(0, g_archiver.calls);
-}
-
-TEST_F(BackupRun, SuccessfulRunCallsTheArchiverWithTheCommandLine)
-{
-    Project before = m_project;
-    for (CString source : {m_source, m_source + "\\"}) {
-        m_project.sourceFolder = source;
-        BackupJob job;
-        EXPECT_TRUE(job.Run(&m_project));
-        EXPECT_EQ(ExpectedCommandLine(), g_archiver.commandLine);
-    }
-    EXPECT_EQ(2, g_archiver.calls);
-    EXPECT_EQ(reinterpret_cast<HWND>(0x4321), g_archiver.owner);
-    EXPECT_EQ(1023u, g_archiver.size);
-    EXPECT_EQ("\"a.txt\"\r\n", ReadBytes(ResponsePath()));
-
-    EXPECT_EQ(2, g_dialog.shown);
-    EXPECT_EQ("D:\\バックアップ", g_dialog.initialDir);
-    EXPECT_EQ("cab", g_dialog.defExt);
-    EXPECT_EQ(static_cast<DWORD>(OFN_EXPLORER), g_dialog.flags);
-    EXPECT_EQ(reinterpret_cast<HWND>(0x4321), g_dialog.owner);
-
-    ASSERT_EQ((Texts{kSucceeded, kSucceeded}), m_boxes.Texts());
-    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), m_boxes.Boxes()[0].type);
-    EXPECT_EQ(before.backupFolder, m_project.backupFolder);
-    EXPECT_EQ(before.ignoredExtensions, m_project.ignoredExtensions);
-}
-
-TEST_F(BackupRun, RelativeSourceFolderIsTakenBeforeTheDialogMovesTheCurrentFolder)
-{
+    TempDir program, sources;
+    CString source = sources / "src表", response = program / "respons.txt";
+    std::string commandLine =
+        "-a \"Z:\\tmp\\out.cab\" \"" + std::string(source) + "\\\" \"@" + std::string(response) + "\"";
+    std::string longFolder(150, 'P'), longFile = std::string(120, 'f') + ".txt";
+    std::string deep = "\\" + std::string(200, 'Q') + "\\" + std::string(40, 'R');
+    std::string unlistable = sources.UnixPath() + "/src表/" + std::string(200, 'Q') + "/" + std::string(40, 'R');
+    const std::string all = "\"a.txt\"\r\n\"表.txt\"\r\n\"hidden.txt\"\r\n\"Makefile\"\r\n\"sub\\util.h\"\r\n"
+                            "\"sub\\表\\中.txt\"\r\n\"" + longFolder + "\\" + longFile + "\"\r\n";
+    CWinThread thread;
+    CWnd window;
+    window.m_hWnd = reinterpret_cast<HWND>(0x4321);
+    thread.m_pMainWnd = &window;
+    Project project, *target = nullptr;
+    OverrideProgramFolder(program.Path());
+    AfxFileDialogHook previousDialog = CFileDialog::SetHook(&StandInSaveDialog);
+    ASSERT_TRUE(WriteBytes(sources / "file.txt", "x"));
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
-    ASSERT_TRUE(SetCurrentDirectoryA(m_sources.Path()));
-    g_dialogMovesTo = m_program.Path();
-    m_project.sourceFolder = "src";
-    BackupJob job;
-    bool result = job.Run(&m_project);
-    SetCurrentDirectoryA(previous);
-
-    EXPECT_TRUE(result);
-    EXPECT_EQ(ExpectedCommandLine(), g_archiver.commandLine);
-    EXPECT_EQ("\"a.txt\"\r\n", ReadBytes(ResponsePath()));
-    EXPECT_EQ(CString("src"), m_project.sourceFolder);
-}
-
-TEST_F(BackupRun, ArchiverFailureIsReported)
-{
-    g_archiverResult = 3;
-    BackupJob job;
-    EXPECT_FALSE(job.Run(&m_project));
-    EXPECT_EQ(Texts{kCabinetFailed}, m_boxes.Texts());
-    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION), m_boxes.Boxes()[0].type);
-    EXPECT_EQ("\"a.txt\"\r\n", ReadBytes(ResponsePath()));
-}
-
-TEST_F(BackupRun, CancelledDialogLeavesAnEarlierResponseFileUntouched)
-{
-    ASSERT_TRUE(WriteBytes(ResponsePath(), "\"earlier\"\r\n"));
-    g_chosen = nullptr;
-    BackupJob job;
-    EXPECT_FALSE(job.Run(&m_project));
-    EXPECT_TRUE(m_boxes.Boxes().empty());
-    EXPECT_EQ("\"earlier\"\r\n", ReadBytes(ResponsePath()));
-    EXPECT_EQ(0, g_archiver.calls);
-}
-
-TEST_F(BackupRun, ResponseFileThatCannotBeCreated)
-{
-    ASSERT_TRUE(CreateDirectoryA(ResponsePath(), nullptr));
-    BackupJob job;
-    EXPECT_FALSE(job.Run(&m_project));
-    EXPECT_EQ(Texts{kResponseFailed}, m_boxes.Texts());
-    EXPECT_EQ(0, g_archiver.calls);
-}
-
-TEST_F(BackupRun, EveryFileLeftOutStillCallsTheArchiver)
-{
-    m_project.ignoredExtensions = "txt, h";
-    BackupJob job;
-    EXPECT_TRUE(job.Run(&m_project));
-    EXPECT_EQ("", ReadBytes(ResponsePath()));
-    EXPECT_EQ(1, g_archiver.calls);
-    EXPECT_EQ(Texts{kSucceeded}, m_boxes.Texts());
-}
-
-TEST_F(BackupRun, WriteFailureDuringTheWalkKeepsThePartialFileAndSkipsTheArchiver)
-{
-    // 300 lines of 40 bytes: the buffer is written out during the walk.
-    ASSERT_EQ(0u, RunUnix("cd " + m_sources.UnixPath() + "/src && for i in $(seq 1 300); do touch "
-                          "a_file_with_a_rather_long_name_$i.c; done"));
-    CFile::SimulateDiskFull("respons.txt", 100);
-    BackupJob job;
-    EXPECT_FALSE(job.Run(&m_project));
-    EXPECT_EQ(Texts{kAccessError}, m_boxes.Texts());
-    EXPECT_EQ(0, g_archiver.calls);
-    std::string partial = ReadBytes(ResponsePath());
-    EXPECT_EQ(100u, partial.size());
-    EXPECT_EQ('"', partial[0]);
-}
-
-TEST_F(BackupRun, WriteFailureWhenTheResponseFileIsClosedSkipsTheArchiver)
-{
-    ASSERT_EQ(0u, RunUnix("ln -s /dev/full " + m_program.UnixPath() + "/respons.txt"));
-    BackupJob job;
-    EXPECT_FALSE(job.Run(&m_project));
-    EXPECT_EQ(Texts{kAccessError}, m_boxes.Texts());
-    EXPECT_EQ(0, g_archiver.calls);
-}
-
-TEST_F(BackupRun, MissingArchiverLibraryIsReportedBeforeTheDialog)
-{
+    struct Case {
+        const char* what;
+        std::function<void()> setUp;
+        bool result;
+        Texts texts; // of the boxes shown
+        UINT lastType; // of the last box
+        int dialogs, archiverCalls;
+        std::string response; // empty: not read
+    } cases[] = {
+        {"no project", [&] { target = nullptr; }, false, {}, 0, 0, 0, "<missing>"},
+        {"success", [] {}, true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, all},
+        {"source with a backslash", [&] { project.sourceFolder = source + "\\"; }, true, {kSucceeded},
+         MB_ICONINFORMATION, 1, 1, all},
+        // The save dialog may change the current folder.
+        {"relative source",
+         [&] { SetCurrentDirectoryA(sources.Path()), project.sourceFolder = "src表", g_dialogMovesTo = program.Path(); },
+         true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, all},
+        {"unlistable folder", [&] { RunUnix("mkdir -p " + unlistable + " && touch " + unlistable + "/c"); }, false,
+         {kSucceeded, "読み取れなかったフォルダが 1 個あり、その中のファイルはバックアップされていません。\n" +
+                          std::string(source) + deep},
+         MB_OK | MB_ICONWARNING, 1, 1, all},
+        {"archiver fails", [] { g_archiverResult = 3; }, false, {"キャビネットファイルの作成に失敗しました。"}, kFailure,
+         1, 1, all},
+        {"no source", [&] { project.sourceFolder = ""; }, false, {"ソースフォルダが指定されていません。"}, kFailure, 0,
+         0, "<missing>"},
+        {"missing source", [&] { project.sourceFolder = "Z:\\tmp\\kv-core-no-such-folder"; }, false,
+         {"ソースフォルダが存在しません。"}, kFailure, 0, 0, "<missing>"},
+        {"no archiver library", [] { OverrideArchiverCommand(nullptr); }, false,
+         {"アーカイバ CAB32.dll を読み込めませんでした。"}, kFailure, 0, 0, "<missing>"},
+        {"dialog cancelled", [&] { g_chosen = nullptr, WriteBytes(response, "earlier"); }, false, {}, 0, 1, 0,
+         "earlier"},
+        {"response file cannot be created", [&] { CreateDirectoryA(response, nullptr); }, false,
+         {"レスポンスファイルの作成に失敗"}, kFailure, 1, 0, "<missing>"},
+        {"write fails at close", [&] { RunUnix("ln -s /dev/full " + program.UnixPath() + "/respons.txt"); }, false,
+         {"ファイルアクセス中にエラーが発生しました。"}, kFailure, 1, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(0u, RunUnix("rm -rf " + program.UnixPath() + "/* && cd " + sources.UnixPath() +
+                              " && rm -rf src表 && mkdir -p src表 && cd src表 && mkdir -p .git sub/Debug sub/表 DEBUG " +
+                              longFolder + " && touch a.txt 表.txt hidden.txt main.OBJ Makefile .dotfile .git/config "
+                              "sub/util.h sub/Debug/x.txt sub/表/中.txt DEBUG/y.txt " + longFolder + "/" + longFile));
+        ASSERT_TRUE(SetFileAttributesA(source + "\\hidden.txt", FILE_ATTRIBUTE_HIDDEN));
+        OverrideArchiverCommand(&StandInArchiver);
+        g_commandLines.clear();
+        g_archiverResult = g_dialogs = 0;
+        g_chosen = "Z:\\tmp\\out.cab";
+        g_dialogMovesTo = nullptr;
+        project.sourceFolder = source;
+        project.backupFolder = "D:\\バックアップ";
+        project.ignoredExtensions = "obj";
+        project.ignoredFolders = "debug";
+        target = &project;
+        c.setUp();
+        Project before = project;
+        MessageBoxRecorder boxes;
+        BackupJob job;
+        EXPECT_EQ(c.result, job.Run(target));
+        SetCurrentDirectoryA(previous);
+        EXPECT_EQ(c.texts, boxes.Texts());
+        EXPECT_EQ(c.lastType, boxes.Boxes().empty() ? 0 : boxes.Boxes().back().type);
+        for (const ShownBox& box : boxes.Boxes())
+            EXPECT_EQ(window.m_hWnd, box.owner);
+        EXPECT_EQ(c.dialogs, g_dialogs);
+        EXPECT_EQ(Texts(static_cast<size_t>(c.archiverCalls), commandLine), g_commandLines);
+        EXPECT_EQ(Sorted(c.response), c.response.empty() ? "" : Sorted(ReadBytes(response)));
+        EXPECT_TRUE(before.sourceFolder == project.sourceFolder && before.backupFolder == project.backupFolder &&
+                    before.ignoredExtensions == project.ignoredExtensions);
+    }
+    CFileDialog::SetHook(previousDialog);
     OverrideArchiverCommand(nullptr);
-    BackupJob job;
-    EXPECT_FALSE(job.Run(&m_project));
-    EXPECT_EQ(Texts{kNoArchiver}, m_boxes.Texts());
-    EXPECT_EQ(0, g_dialog.shown);
-}
-
-TEST_F(BackupRun, ArchiverLibraryIsLoadedFromTheProgramFolder)
-{
-    char exe[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string standIn(exe);
-    standIn.erase(standIn.rfind('\\') + 1);
-    standIn += "standin_cab32.dll";
-    ASSERT_TRUE(CopyFileA(standIn.c_str(), m_program / "CAB32.dll", FALSE));
-    OverrideArchiverCommand(nullptr);
-
-    BackupJob job;
-    EXPECT_TRUE(job.Run(&m_project));
-    EXPECT_EQ(Texts{kSucceeded}, m_boxes.Texts());
-    char owner[32];
-    std::snprintf(owner, sizeof(owner), "%p", reinterpret_cast<void*>(0x4321));
-    EXPECT_EQ(std::string(owner) + "|1023|" + ExpectedCommandLine(), ReadBytes(m_program / "archiver-call.txt"));
-}
-
-TEST_F(BackupRun, UnlistableFoldersAreToldAfterTheOutcome)
-{
-    std::string listable(200, 'Q'), unlistable(40, 'R');
-    ASSERT_EQ(0u, RunUnix("mkdir -p " + m_sources.UnixPath() + "/src/" + listable + "/" + unlistable + " && touch " +
-                          m_sources.UnixPath() + "/src/" + listable + "/" + unlistable + "/lost.c"));
-    BackupJob job;
-    EXPECT_FALSE(job.Run(&m_project));
-    EXPECT_EQ(1, g_archiver.calls);
-    ASSERT_EQ(2u, m_boxes.Boxes().size());
-    EXPECT_EQ(kSucceeded, m_boxes.Boxes()[0].text);
-    const ShownBox& warning = m_boxes.Boxes()[1];
-    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONWARNING), warning.type);
-    EXPECT_NE(std::string::npos, warning.text.find(" 1 "));
-    EXPECT_NE(std::string::npos, warning.text.find(std::string(m_source) + "\\" + listable + "\\" + unlistable));
+    OverrideProgramFolder(nullptr);
 }

@@ -1,4 +1,5 @@
-// The project list in memory, with the list box's rules for the selection.
+// The project list in memory, with the list box's rules for the selection; it
+// deletes the projects it still holds when it goes.
 #pragma once
 
 #include "project/Project.h"
@@ -16,18 +17,12 @@ public:
             delete reinterpret_cast<Project*>(entry.data);
     }
 
-    void ResetContent() override
-    {
-        m_entries.clear();
-        m_selected = -1;
-    }
+    void ResetContent() override { m_entries.clear(), m_selected = -1; }
     int InsertString(int index, LPCSTR text) override
     {
-        if (index < 0 || index > GetCount())
-            index = GetCount();
+        index = index < 0 || index > GetCount() ? GetCount() : index;
         m_entries.insert(m_entries.begin() + index, Entry{text, 0});
-        if (m_selected >= index)
-            m_selected++;
+        m_selected += m_selected >= index ? 1 : 0;
         return index;
     }
     int AddString(LPCSTR text) override { return InsertString(-1, text); }
@@ -42,24 +37,10 @@ public:
     }
     int GetCount() const override { return static_cast<int>(m_entries.size()); }
     int GetCurSel() const override { return m_selected; }
-    void SetCurSel(int index) override
-    {
-        if (index == -1 || (index >= 0 && index < GetCount()))
-            m_selected = index;
-    }
+    void SetCurSel(int index) override { m_selected = index >= -1 && index < GetCount() ? index : m_selected; }
 
     Project* At(int index) const { return reinterpret_cast<Project*>(GetItemData(index)); }
     std::string Text(int index) const { return m_entries.at(static_cast<size_t>(index)).text; }
-    // Entries' project pointers are dropped without deleting them.
-    void Forget() { ResetContent(); }
-    // Appends a project with the given name; the list owns it.
-    Project* Add(LPCSTR name)
-    {
-        Project* project = new Project;
-        project->name = name;
-        SetItemData(AddString(name), reinterpret_cast<DWORD_PTR>(project));
-        return project;
-    }
 
 private:
     struct Entry

@@ -1,180 +1,171 @@
+#include "framework/CFile.h"
 #include "framework/CMemFile.h"
-#include "project/ProgramFolder.h"
 #include "project/Project.h"
-#include "project/ProjectFile.h"
+#include "project/ProjectStore.h"
 #include "tests/framework/TestSupport.h"
 #include "tests/project/MemoryProjectList.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-namespace {
+using namespace testing_support;
 
-std::string Bytes(const CMemFile& memory)
+typedef std::vector<std::string> Texts;
+
+const char kOpenFailed[] = "ファイルのオープンに失敗しました。";
+const char kRetry[] = "データの保存に失敗しました。\n再トライしますか？";
+const std::string kMagic = "\x0E" "KESTELVARNHOLM";
+
+// Little-endian, as on every Windows machine.
+static std::string Int32(int value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
+
+// A string as archived (length below 255).
+static std::string Text(const std::string& text) { return static_cast<char>(text.size()) + text; }
+static std::string Record(const std::string& name) { return Text(name) + std::string(4, '\0'); }
+static std::string File(int count, int selected, const std::string& records)
 {
-    return std::string(memory.GetData().begin(), memory.GetData().end());
+    return kMagic + Int32(count) + Int32(selected) + records;
 }
 
-std::string StoredProject(Project& project)
+// The default project's record is 15 bytes.
+const std::string kDefaultFile = File(1, 0, std::string("\x0A\x96\xBC\x8F\xCC\x96\xA2\x90\xDD\x92\xE8\0\0\0\0", 15));
+
+class ProjectStore : public ::testing::Test
 {
-    CMemFile memory;
-    CArchive ar(&memory, CArchive::store);
-    project.Serialize(ar);
-    ar.Close();
-    return Bytes(memory);
-}
+protected:
+    CString DataPath() const { return m_dir / "project.dat"; }
+    // The list's names and the selection after loading the file's bytes.
+    std::string Loaded(const std::string& bytes)
+    {
+        if (bytes != "<as it is>")
+            bytes == "<none>" ? DeleteFileA(DataPath()) : WriteBytes(DataPath(), bytes);
+        for (int i = 0; i < m_list.GetCount(); i++)
+            delete m_list.At(i);
+        LoadProjectList(m_list, DataPath());
+        std::string names;
+        for (int i = 0; i < m_list.GetCount(); i++)
+            names += m_list.Text(i) + "=" + std::string(m_list.At(i)->name) + ",";
+        return names + std::to_string(m_list.GetCurSel());
+    }
 
-const std::string kDefaultRecord("\x0A\x96\xBC\x8F\xCC\x96\xA2\x90\xDD\x92\xE8\0\0\0\0", 15);
+    TempDir m_dir;
+    MemoryProjectList m_list;
+    MessageBoxRecorder m_boxes;
+};
 
-std::string Magic()
+TEST(ProjectRecord, LoadingReplacesEveryFieldOfAUsedRecord)
 {
-    return "\x0E" "KESTELVARNHOLM";
-}
-
-std::string Int32(int value)
-{
-    unsigned int v = static_cast<unsigned int>(value);
-    char bytes[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-    return std::string(bytes, 4);
-}
-
-std::string Record(const std::string& name, const std::string& source = "")
-{
-    return std::string(1, static_cast<char>(name.size())) + name + std::string(1, static_cast<char>(source.size())) +
-           source + std::string(3, '\0');
-}
-
-} // namespace
-
-TEST(ProjectRecord, NewProjectIsStoredAsFifteenBytes)
-{
-    Project project;
-    EXPECT_EQ(CString("名称未設定"), project.name);
-    EXPECT_TRUE(project.sourceFolder.IsEmpty() && project.backupFolder.IsEmpty() &&
-                project.ignoredExtensions.IsEmpty() && project.ignoredFolders.IsEmpty());
-    EXPECT_EQ(kDefaultRecord, StoredProject(project));
-}
-
-TEST(ProjectRecord, RoundTripReplacesEveryFieldOfAUsedRecord)
-{
-    Project original;
-    original.name = "表示テスト";
-    original.sourceFolder = "C:\\ソース\\表";
-    original.backupFolder = "D:\\Backup, old ";
-    original.ignoredExtensions = "obj, h,,表";
-    original.ignoredFolders = CString('f', 300);
-    std::string bytes = StoredProject(original);
-
     Project used;
-    used.name = "old";
-    used.sourceFolder = "old source";
-    used.backupFolder = "old backup";
-    used.ignoredExtensions = "old ext";
-    used.ignoredFolders = "old folders";
-    CMemFile memory(bytes.data(), bytes.size());
-    CArchive ar(&memory, CArchive::load);
-    used.Serialize(ar);
-    EXPECT_EQ(original.name, used.name);
-    EXPECT_EQ(original.sourceFolder, used.sourceFolder);
-    EXPECT_EQ(original.backupFolder, used.backupFolder);
-    EXPECT_EQ(original.ignoredExtensions, used.ignoredExtensions);
-    EXPECT_EQ(original.ignoredFolders, used.ignoredFolders);
-    EXPECT_STREQ("obj, h,,表", used.GetIgnoredExtensions());
-}
-
-TEST(ProjectRecord, DataEndingInsideTheThirdStringKeepsTwoNewFields)
-{
-    std::string bytes = std::string("\x03new") + "\x03src" + "\x09" "abc";
-    Project project;
-    project.backupFolder = "kept?";
-    CMemFile memory(bytes.data(), bytes.size());
-    CArchive ar(&memory, CArchive::load);
-    try {
-        project.Serialize(ar);
-        FAIL() << "no error";
+    auto load = [&used](const std::string& bytes) {
+        used.name = used.sourceFolder = used.backupFolder = used.ignoredExtensions = used.ignoredFolders = "old";
+        CMemFile memory(bytes.data(), bytes.size());
+        CArchive ar(&memory, CArchive::load);
+        used.Serialize(ar);
+        return std::string(used.name + "|" + used.sourceFolder + "|" + used.backupFolder + "|" + used.ignoredExtensions +
+                           "|" + used.ignoredFolders);
+    };
+    EXPECT_EQ("表示|C:\\ソース\\表|D:\\a, b ||,",
+              load(Text("表示") + Text("C:\\ソース\\表") + Text("D:\\a, b ") + Text("") + Text(",")));
+    try { // data ending inside the third string: the first two fields are new
+        load(Text("new") + Text("src") + "\x09" "abc");
+        ADD_FAILURE() << "no error";
     } catch (CArchiveException& e) {
         EXPECT_EQ(CArchiveException::endOfFile, e.m_cause);
     }
-    EXPECT_EQ(CString("new"), project.name);
-    EXPECT_EQ(CString("src"), project.sourceFolder);
+    EXPECT_EQ(CString("new|src|old"), used.name + "|" + used.sourceFolder + "|" + used.backupFolder);
 }
 
-TEST(ProjectFileLayout, WritesMagicCountSelectionAndRecords)
+TEST_F(ProjectStore, ReadingEveryKindOfFileSilently)
 {
-    MemoryProjectList list;
-    list.Add("名称未設定");
-    list.SetCurSel(0);
-    CMemFile memory;
-    CArchive ar(&memory, CArchive::store);
-    WriteProjectFile(ar, list);
-    ar.Close();
-    std::string expected = Magic() + Int32(1) + Int32(0) + kDefaultRecord;
-    EXPECT_EQ(38u, expected.size());
-    EXPECT_EQ(expected, Bytes(memory));
-
-    MemoryProjectList none;
-    none.Add("a");
-    none.Add("a");
-    CMemFile second;
-    CArchive ar2(&second, CArchive::store);
-    WriteProjectFile(ar2, none);
-    ar2.Close();
-    EXPECT_EQ(Magic() + Int32(2) + Int32(-1) + Record("a") + Record("a"), Bytes(second));
-}
-
-TEST(ProjectFileLayout, ReadingEveryKindOfFile)
-{
-    struct Case {
+    const std::string byDefault = "名称未設定=名称未設定,0";
+    struct {
         const char* what;
-        std::string bytes;
-        bool clean;
-        std::vector<std::string> names;
-        int selected;
+        std::string bytes, loaded;
     } cases[] = {
-        {"two records, second selected", Magic() + Int32(2) + Int32(1) + Record("a", "C:\\a") + Record("表"), true,
-         {"a", "表"}, 1},
-        {"empty file", "", false, {}, -1},
-        {"magic plus one character", "\x0F" "KESTELVARNHOLMX" + Int32(1) + Int32(0) + Record("a"), false, {}, -1},
-        {"magic in lower case", "\x0E" "kestelvarnholm" + Int32(1) + Int32(0) + Record("a"), false, {}, -1},
-        {"magic with a zero byte after it", std::string("\x0F" "KESTELVARNHOLM\0", 16) + Int32(1) + Int32(0) + Record("a"),
-         false, {}, -1},
-        {"ends inside the count", Magic() + "\x01\x00", false, {}, -1},
-        {"ends inside the selection", Magic() + Int32(1) + "\x00", false, {}, -1},
-        {"count 3, two whole records", Magic() + Int32(3) + Int32(0) + Record("a") + Record("b") + "\x05xy", false,
-         {"a", "b"}, -1},
-        {"count 0", Magic() + Int32(0) + Int32(0), true, {}, -1},
-        {"count negative", Magic() + Int32(-5) + Int32(0) + Record("a"), true, {}, -1},
-        {"selection names no entry", Magic() + Int32(2) + Int32(5) + Record("a") + Record("b"), true, {"a", "b"}, -1},
-        {"bytes after the last record", Magic() + Int32(1) + Int32(0) + Record("a") + "trailing", true, {"a"}, 0},
-        {"huge count", Magic() + Int32(0x7FFFFFFF) + Int32(0) + Record("a"), false, {"a"}, -1},
+        {"no file", "<none>", byDefault},
+        {"empty file", "", byDefault},
+        {"magic plus one character", "\x0F" "KESTELVARNHOLMX" + Int32(1) + Int32(0) + Record("a"), byDefault},
+        {"magic in lower case", "\x0E" "kestelvarnholm" + Int32(1) + Int32(0) + Record("a"), byDefault},
+        {"ends inside the count", kMagic + "\x01\x00", byDefault},
+        {"ends inside the selection", kMagic + Int32(1) + "\x01", byDefault},
+        {"count 3, two whole records", File(3, 0, Record("a") + Record("b") + "\x05xy"), "a=a,b=b,-1"},
+        {"count 0", File(0, 0, ""), byDefault},
+        {"count negative", File(-5, 0, Record("a")), byDefault},
+        {"selection names no entry", File(2, 5, Record("a") + Record("b")), "a=a,b=b,-1"},
+        {"huge count", File(0x7FFFFFFF, 0, Record("a")), "a=a,-1"},
     };
-    for (const Case& c : cases) {
-        MemoryProjectList list;
-        CMemFile memory(c.bytes.data(), c.bytes.size());
-        CArchive ar(&memory, CArchive::load);
-        EXPECT_EQ(c.clean, ReadProjectFile(ar, list)) << c.what;
-        ASSERT_EQ(static_cast<int>(c.names.size()), list.GetCount()) << c.what;
-        for (int i = 0; i < list.GetCount(); i++) {
-            EXPECT_EQ(c.names[static_cast<size_t>(i)], list.Text(i)) << c.what;
-            ASSERT_NE(nullptr, list.At(i)) << c.what;
-            EXPECT_EQ(CString(c.names[static_cast<size_t>(i)].c_str()), list.At(i)->name) << c.what;
-        }
-        EXPECT_EQ(c.selected, list.GetCurSel()) << c.what;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(c.loaded, Loaded(c.bytes)) << c.what;
+    EXPECT_TRUE(m_boxes.Boxes().empty());
 }
 
-TEST(ProgramFolder, IsTheExecutablesFolderWithABackslash)
+TEST_F(ProjectStore, SavingKeepsEveryByteAndKeepsADamagedOrUnreadableFileAsBak)
 {
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string expected(path);
-    expected.erase(expected.rfind('\\') + 1);
-    EXPECT_EQ(expected, std::string(GetProgramFolder()));
-    EXPECT_EQ(GetProgramFolder(), GetProgramFolder());
+    Loaded("<none>");
+    CloseProjectList(m_list, DataPath());
+    EXPECT_EQ(38u, kDefaultFile.size());
+    EXPECT_EQ(kDefaultFile, ReadBytes(DataPath()));
 
-    OverrideProgramFolder("Z:\\tmp\\elsewhere\\");
-    EXPECT_EQ(CString("Z:\\tmp\\elsewhere\\"), GetProgramFolder());
-    OverrideProgramFolder(nullptr);
-    EXPECT_EQ(expected, std::string(GetProgramFolder()));
+    // A long text crosses the file buffer both ways; bytes after the records go.
+    std::string bytes = File(3, 2, Text("表示") + Text("C:\\ソース\\表") + Text("D:\\バックアップ") + Text("obj, h,,表") +
+                                       "\xFF\x88\x13" + std::string(5000, 'f') + Record("") + Text("a,b") + Text(" x ") +
+                                       Text("") + Text(",") + Text("\x81\x40"));
+    EXPECT_EQ("表示=表示,=,a,b=a,b,2", Loaded(bytes + "trailing"));
+    EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
+    EXPECT_EQ(bytes, ReadBytes(DataPath()));
+    EXPECT_FALSE(Exists(DataPath() + ".bak"));
+
+    std::string damaged = File(3, 0, Record("a") + Record("b") + "\x09" "cut");
+    EXPECT_EQ("a=a,b=b,-1", Loaded(damaged));
+    EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
+    EXPECT_EQ(File(2, -1, Record("a") + Record("b")), ReadBytes(DataPath()));
+    EXPECT_EQ(damaged, ReadBytes(DataPath() + ".bak"));
+    m_list.At(0)->name = "changed"; // later saves leave the kept copy alone
+    EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
+    EXPECT_EQ(damaged, ReadBytes(DataPath() + ".bak"));
+
+    // Locked by another program while loading: its projects are not lost.
+    ASSERT_TRUE(WriteBytes(DataPath(), bytes));
+    HANDLE other = CreateFileA(DataPath(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ("名称未設定=名称未設定,0", Loaded("<as it is>"));
+    CloseHandle(other);
+    EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
+    EXPECT_EQ(kDefaultFile, ReadBytes(DataPath()));
+    EXPECT_EQ(bytes, ReadBytes(DataPath() + ".bak"));
+    EXPECT_TRUE(m_boxes.Boxes().empty());
+    EXPECT_FALSE(AnyExists(DataPath() + ".*.tmp"));
+}
+
+TEST_F(ProjectStore, FailedSavesAskToRetryAndKeepTheOldFile)
+{
+    std::string previous = File(1, 0, Record("old"));
+    struct {
+        bool locked; // else the disk is full
+        std::vector<int> answers;
+        Texts texts;
+    } cases[] = {{true, {IDOK, IDYES}, {kOpenFailed, kRetry, kOpenFailed, kRetry}}, {false, {IDYES}, {kRetry, kRetry}}};
+    for (const auto& c : cases) {
+        Loaded(previous);
+        m_list.At(0)->name = "new";
+        HANDLE other = nullptr;
+        if (c.locked)
+            other = CreateFileA(DataPath(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        else
+            CFile::SimulateDiskFull(".tmp", 20);
+        MessageBoxRecorder boxes;
+        for (int answer : c.answers)
+            boxes.Answer(answer);
+        CloseProjectList(m_list, DataPath());
+        CFile::SimulateDiskFull(nullptr, 0);
+        if (other)
+            CloseHandle(other);
+        EXPECT_EQ(c.texts, boxes.Texts());
+        for (const ShownBox& box : boxes.Boxes())
+            EXPECT_EQ(static_cast<UINT>((box.text == kRetry ? MB_YESNO : MB_OK) | MB_ICONEXCLAMATION), box.type);
+        EXPECT_EQ(previous, ReadBytes(DataPath()));
+        EXPECT_FALSE(AnyExists(DataPath() + ".*.tmp"));
+        EXPECT_EQ(0, m_list.GetCount());
+    }
 }
