@@ -1,7 +1,6 @@
-// Calls CAB32.dll as the program does (by ordinal 1, 1023 bytes of a 1024-byte buffer, no window) on
-// the command line held in COMMANDFILE, so that its bytes arrive unchanged. Prints "rc=N", the message
-// and the duration, with --mem the peak memory. With --threads N [--folder-limit BYTES] it runs the
-// linked-in core instead, with that many compressing threads and folders that small.
+// Calls CAB32.dll as the program does (ordinal 1, 1023 bytes of a 1024-byte buffer, no window) on the command line
+// in COMMANDFILE, so that its bytes arrive unchanged; prints "rc=N", the message, the duration and the peak memory.
+// With --threads N [--folder-limit BYTES] it runs the linked-in core instead, with folders that small.
 //   cab32_drive [--mem] [--threads N [--folder-limit BYTES]] COMMANDFILE
 #include <windows.h>
 #include <psapi.h>
@@ -19,14 +18,11 @@ typedef int(WINAPI* CabEntry)(HWND, LPCSTR, LPSTR, DWORD);
 
 int main(int argc, char** argv)
 {
-    bool memory = false;
     cab32::ArchiveOptions options;
     options.lead = cab32::IsAnsiLeadByte;
     for (int i = 1; i + 1 < argc; ++i)
     {
-        if (std::strcmp(argv[i], "--mem") == 0)
-            memory = true;
-        else if (std::strcmp(argv[i], "--threads") == 0)
+        if (std::strcmp(argv[i], "--threads") == 0)
             options.threads = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         else if (std::strcmp(argv[i], "--folder-limit") == 0)
             options.folderLimit = std::strtoull(argv[++i], nullptr, 10);
@@ -68,11 +64,8 @@ int main(int argc, char** argv)
                 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
     if (output[1023] != 0x7E)
         std::printf("BUFFER OVERRUN\n");
-    if (memory)
-        std::printf("peak working set %lu KiB -> %lu KiB, peak private %lu KiB -> %lu KiB\n",
-                    static_cast<unsigned long>(before.PeakWorkingSetSize / 1024),
-                    static_cast<unsigned long>(after.PeakWorkingSetSize / 1024),
-                    static_cast<unsigned long>(before.PeakPagefileUsage / 1024),
-                    static_cast<unsigned long>(after.PeakPagefileUsage / 1024));
+    std::printf("peak working set %llu KiB -> %llu KiB, peak private %llu KiB -> %llu KiB\n",
+                before.PeakWorkingSetSize / 1024ull, after.PeakWorkingSetSize / 1024ull, before.PeakPagefileUsage / 1024ull,
+                after.PeakPagefileUsage / 1024ull);
     return 0;
 }

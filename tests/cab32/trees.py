@@ -1,5 +1,5 @@
 """Round-trip trees, the same bytes every run.
-  trees.py make WORK               tree/ (every kind of file), many/ (70,000 files), sized/, and response files
+  trees.py make WORK               tree/ (every kind of file), many/ (70,000 files) and response files
   trees.py compare TREE OUT LIST   an extraction holds exactly the listed files, byte for byte"""
 import os
 import random
@@ -19,11 +19,8 @@ def make(work):
     japanese = {"日本語フォルダ/ソース表.txt": "ソース表\r\n".encode("cp932"), "日本語フォルダ/予定表 ソ.txt": rng.randbytes(50000),
                 "能力.txt": b"dbcs 0x5c trail bytes\r\n"}
     many = {"d%02d/f%05d.txt" % (n // 1000, n): b"file %d\n" % n * (1 + n % 5) for n in range(70000)}
-    sized = {("sub/" if i % 3 == 0 else "") + "part%02d.%s" % (i, "bin" if i % 4 == 0 else "txt"):
-             rng.randbytes(rng.randrange(20000, 120000)) if i % 4 == 0 else text[i * 1000:i * 1000 + rng.randrange(20000, 120000)]
-             for i in range(30)}
     stamp = time.mktime((2001, 2, 3, 4, 5, 6, 0, 0, -1))
-    for tree, content in (("tree", {**files, **japanese}), ("many", many), ("sized", sized)):
+    for tree, content in (("tree", {**files, **japanese}), ("many", many)):
         for name, data in content.items():
             path = os.path.join(work, tree, name)
             os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -35,7 +32,7 @@ def make(work):
     os.setxattr(os.path.join(work, "tree", ".hidden.txt"), "user.DOSATTRIB", b"0x22")
     bare = ("sub/small.c", "能力.txt")
     for rsp, names in (("ascii", sorted(files)), ("full", sorted(files) + sorted(japanese)),
-                       ("empties", ["empty.txt", "sub/empty2.txt"]), ("many", list(many)), ("sized", sorted(sized))):
+                       ("empties", ["empty.txt", "sub/empty2.txt"]), ("many", list(many))):
         with open(os.path.join(work, rsp + ".rsp"), "wb") as f:
             for n in [""] + names:
                 win = n.replace("/", "\\").encode("cp932")
