@@ -1,0 +1,60 @@
+"""Round-trip trees, the same bytes every run.
+  trees.py make WORK               tree/ (every kind of file), many/ (70,000 files) and response files
+  trees.py compare TREE OUT LIST   an extraction holds exactly the listed files, byte for byte"""
+import os
+import random
+import sys
+import time
+
+
+def make(work):
+    rng = random.Random(20240601)
+    text = b"".join(b"line %06d: the quick brown fox jumps over the lazy dog\r\n" % i for i in range(40000))
+    files = {
+        "empty.txt": b"", "sub/empty2.txt": b"", "exact32768.bin": rng.randbytes(32768),
+        "exact32769.bin": rng.randbytes(32769), "random1m.bin": rng.randbytes(1 << 20), "text.txt": text,
+        "name with spaces.txt": b"spaces\r\n", "readonly.txt": b"read only\r\n", ".hidden.txt": b"hidden\r\n",
+        "sub/small.c": b"int main(void) { return 0; }\n", "/".join("level%02d" % i for i in range(14)) + "/deep.txt": b"deep\n",
+    }
+    japanese = {"日本語フォルダ/ソース表.txt": "ソース表\r\n".encode("cp932"), "日本語フォルダ/予定表 ソ.txt": rng.randbytes(50000),
+                "能力.txt": b"dbcs 0x5c trail bytes\r\n"}
+    many = {"d%02d/f%05d.txt" % (n // 1000, n): b"file %d\n" % n * (1 + n % 5) for n in range(70000)}
+    stamp = time.mktime((2001, 2, 3, 4, 5, 6, 0, 0, -1))
+    for tree, content in (("tree", {**files, **japanese}), ("many", many)):
+        for name, data in content.items():
+            path = os.path.join(work, tree, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+            os.utime(path, (stamp, stamp))
+    os.chmod(os.path.join(work, "tree", "readonly.txt"), 0o444)
+    # Wine keeps DOS attributes that Unix has no bit for in this extended attribute.
+    os.setxattr(os.path.join(work, "tree", ".hidden.txt"), "user.DOSATTRIB", b"0x22")
+    bare = ("sub/small.c", "能力.txt")
+    for rsp, names in (("ascii", sorted(files)), ("full", sorted(files) + sorted(japanese)),
+                       ("empties", ["empty.txt", "sub/empty2.txt"]), ("many", list(many))):
+        with open(os.path.join(work, rsp + ".rsp"), "wb") as f:
+            for n in [""] + names:
+                win = n.replace("/", "\\").encode("cp932")
+                f.write(win + b"\r\n" if n in bare or not n else b'"' + win + b'"\r\n')
+        with open(os.path.join(work, rsp + ".rsp.list"), "w", encoding="utf-8") as f:
+            f.write("".join(n + "\n" for n in names))
+
+
+def compare(tree, out, listing):
+    expected = [l.rstrip("\n") for l in open(listing, encoding="utf-8") if l.strip()]
+    found = {os.path.relpath(os.path.join(r, n), out) for r, _, names in os.walk(out) for n in names}
+    errors = ["unexpected: " + n for n in sorted(found - set(expected))]
+    for name in expected:
+        if name not in found:
+            errors.append("missing: " + name)
+        elif open(os.path.join(tree, name), "rb").read() != open(os.path.join(out, name), "rb").read():
+            errors.append("content differs: " + name)
+    print("\n".join(errors))
+    return not errors
+
+
+if sys.argv[1] == "make":
+    make(sys.argv[2])
+else:
+    sys.exit(0 if compare(*sys.argv[2:5]) else 1)
