@@ -254,8 +254,11 @@ HWND FindTree()
 
 TEST(FolderPickerBrowser, PreselectsTheStoredFolderAndReturnsTheShellsPathOrLeavesItOnCancel)
 {
-    testing_support::TempDir root;
-    CString folder = root / "選択先";
+    // On the prefix's own drive: Wine's browser cannot always walk into Z:, whose volume it cannot read.
+    CString root;
+    root.Format("C:\\kv-ui-%lu\\", GetCurrentProcessId());
+    CString folder = root + "選択先";
+    CreateDirectoryA(root, nullptr);
     CreateDirectoryA(folder, nullptr);
     FolderPicker picker;
     char selected[MAX_PATH] = {};
@@ -287,7 +290,7 @@ TEST(FolderPickerBrowser, PreselectsTheStoredFolderAndReturnsTheShellsPathOrLeav
     }
     EXPECT_STREQ("選択先", selected);
     EXPECT_TRUE(titled);
-    EXPECT_EQ(std::string(root.Path()) + "選択先", std::string(picker.m_strPath));
+    EXPECT_EQ(std::string(root) + "選択先", std::string(picker.m_strPath));
 
     picker.m_strPath = "unchanged";
     EXPECT_EQ(IDCANCEL, RunScripted([&] { return picker.DoModal(); }, { [&] {
@@ -297,6 +300,8 @@ TEST(FolderPickerBrowser, PreselectsTheStoredFolderAndReturnsTheShellsPathOrLeav
         return tree != nullptr;
     } }));
     EXPECT_EQ(CString("unchanged"), picker.m_strPath);
+    RemoveDirectoryA(folder);
+    RemoveDirectoryA(root);
 }
 
 } // namespace
