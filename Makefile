@@ -8,9 +8,7 @@ test:
 	./tools/test.sh
 
 build:
-	./tools/install-deps.sh
-	cmake --preset windows >/dev/null
-	cmake --build --preset windows
+	./tools/build.sh
 
 bench:
 	./tools/bench.sh

@@ -4,10 +4,7 @@
 set -e
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
-./tools/install-deps.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-./tools/wine-prefix.sh
+./tools/build.sh
 if [ -n "$DISPLAY" ] && [ -z "$KV_DEMO" ]; then
     exec ./tools/wine-run build/windows/bin/Kestelvarnholm.exe
 fi
