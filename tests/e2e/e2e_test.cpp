@@ -2,10 +2,9 @@
 // program folder, starts the program and acts as its user through window messages.
 #include "res/resource.h"
 #include "tests/framework/TestSupport.h"
+#include "tests/ui/dialog_driver.h"
 
 #include <gtest/gtest.h>
-
-#include <commctrl.h>
 
 #include <functional>
 #include <string>
@@ -40,13 +39,6 @@ bool WaitFor(const std::function<bool()>& condition)
     return true;
 }
 
-std::string TextOf(HWND hWnd)
-{
-    char text[2048] = {};
-    SendMessageA(hWnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
 // The running program in its own program folder.
 class App
 {
@@ -63,7 +55,7 @@ public:
         startup.cb = sizeof startup;
         if (CreateProcessA(folder / "Kestelvarnholm.exe", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                            folder.Path(), &startup, &m_process))
-            WaitFor([&] { return (main = Find(nullptr, "Kestelvarnholm Ver.1.00")) != nullptr; });
+            WaitFor([&] { return (main = FindDialog(m_process.dwProcessId, nullptr, "Kestelvarnholm Ver.1.00")) != nullptr; });
     }
     App(const App&) = delete;
     ~App()
@@ -76,31 +68,11 @@ public:
 
     bool Exited(DWORD waitMs = 8000) const { return WaitForSingleObject(m_process.hProcess, waitMs) == WAIT_OBJECT_0; }
 
-    // A visible "#32770" window of the program, owned by owner unless that is null.
-    HWND Find(HWND owner, const char* caption = nullptr) const
-    {
-        struct Search { const App* app; HWND owner; const char* caption; HWND found; } s{ this, owner, caption, nullptr };
-        EnumWindows(
-            [](HWND hWnd, LPARAM data) -> BOOL {
-                Search* s = reinterpret_cast<Search*>(data);
-                DWORD pid = 0;
-                char name[16] = {};
-                GetWindowThreadProcessId(hWnd, &pid);
-                GetClassNameA(hWnd, name, sizeof name);
-                bool found = pid == s->app->m_process.dwProcessId && IsWindowVisible(hWnd) &&
-                             std::string(name) == "#32770" && (!s->owner || GetWindow(hWnd, GW_OWNER) == s->owner) &&
-                             (!s->caption || TextOf(hWnd) == s->caption);
-                s->found = found ? hWnd : nullptr;
-                return !found;
-            },
-            reinterpret_cast<LPARAM>(&s));
-        return s.found;
-    }
     // Waits for a window owned by the main dialog (a box, the save dialog, the browser, the About box).
     HWND WaitForOwned(const char* caption = nullptr)
     {
         HWND found = nullptr;
-        WaitFor([&] { return (found = Find(main, caption)) != nullptr; });
+        WaitFor([&] { return (found = FindDialog(m_process.dwProcessId, main, caption)) != nullptr; });
         return found;
     }
     bool Answer(HWND window, int button)
@@ -112,7 +84,7 @@ public:
     std::string AnswerBox(int button)
     {
         HWND box = WaitForOwned();
-        std::string text = box ? TextOf(GetDlgItem(box, 0xFFFF)) : "<no box>";
+        std::string text = box ? TextOf(box, 0xFFFF) : "<no box>";
         Answer(box, button);
         return text;
     }
@@ -125,8 +97,7 @@ public:
             all += (id == IDC_PROJECT_NAME ? "" : "|") + TextOf(Item(id));
         return all;
     }
-    // The entries, then the selected index. Entry texts come back unconverted from the ANSI message
-    // across processes: they are read as UTF-16.
+    // The entries, then the selected index; read as UTF-16, as ANSI texts are not converted across processes.
     std::string List() const
     {
         std::string all;
@@ -139,15 +110,7 @@ public:
         }
         return all + "@" + std::to_string(SendMessageA(Item(IDC_PROJECT_LIST), LB_GETCURSEL, 0, 0));
     }
-    // A click that opens a modal window is posted; any other is sent, so it is done on return.
-    void Press(int id, bool opensWindow = false) const
-    {
-        LPARAM button = reinterpret_cast<LPARAM>(Item(id));
-        if (opensWindow)
-            PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), button);
-        else
-            SendMessageA(main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), button);
-    }
+    void Press(int id, bool opensWindow = false) const { Click(main, id, opensWindow); }
     void Pick(int index) const
     {
         SendMessageA(Item(IDC_PROJECT_LIST), LB_SETCURSEL, index, 0);
@@ -183,34 +146,40 @@ protected:
     TempDir m_work;
 };
 
-// Without a project file, and with one whose header is wrong, the program starts with the default
-// project and writes it on close; the About item opens its box over the main dialog.
-TEST_F(EndToEnd, FirstStartShowsTheDefaultProjectAndClosingWritesIt)
+// Without a project file, or with a wrong header, the program starts with the default project; a
+// short file keeps the records it has, with none selected, and typing then changes no project.
+// Closing writes the file back; the About item opens its box over the main dialog.
+TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
 {
-    for (bool damaged : { false, true }) {
-        SCOPED_TRACE(damaged ? "damaged header" : "no file");
-        if (damaged)
-            WriteProjectDat(ProjectFile(1, 0, Record("lost"), "KESTELVARNHOLx"));
+    const std::string fresh = ProjectFile(1, 0, Record(kDefault));
+    const std::string kept = Record("one", "C:\\a") + Record("two");
+    const struct { const char* name; std::string file, list, fields, written; const char* typed; } cases[] = {
+        { "no file", "", kDefault + ",@0", kDefault + "||||", fresh, "" },
+        { "damaged header", ProjectFile(1, 0, Record("lost"), "KESTELVARNHOLx"), kDefault + ",@0", kDefault + "||||", fresh, "" },
+        { "short file", ProjectFile(3, 1, kept), "one,two,@-1", "||||", ProjectFile(2, -1, kept), "N" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.file.empty())
+            WriteProjectDat(c.file);
         App app(m_program);
         ASSERT_NE(nullptr, app.main);
-        EXPECT_EQ(kDefault + ",@0", app.List());
-        EXPECT_EQ(kDefault + "||||", app.Fields());
-        if (damaged) {
+        EXPECT_EQ(c.list, app.List());
+        EXPECT_EQ(c.fields, app.Fields());
+        if (c.file.empty()) {
             SetWindowPos(app.main, nullptr, 20, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
             PostMessageA(app.main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
             HWND about = app.WaitForOwned("Kestelvarnholmのバージョン情報");
             ASSERT_NE(nullptr, about);
-            RECT a, m;
-            GetWindowRect(about, &a);
-            GetWindowRect(app.main, &m);
-            EXPECT_NEAR(a.left + a.right, m.left + m.right, 2);
-            EXPECT_NEAR(a.top + a.bottom, m.top + m.bottom, 2);
+            ExpectCentredOn(about, app.main);
+            EXPECT_FALSE(IsWindowEnabled(app.main)) << "the owner is disabled while the box runs";
             ASSERT_TRUE(app.Answer(about, IDOK));
         }
+        app.Type(IDC_PROJECT_NAME, c.typed);
+        app.Type(IDC_SOURCE_FOLDER, c.typed);
+        EXPECT_EQ(c.list, app.List());
         ASSERT_TRUE(app.CloseWithEscape());
-        std::string expected = ProjectFile(1, 0, Record(kDefault));
-        ASSERT_EQ(38u, expected.size());
-        EXPECT_EQ(expected, ProjectDat());
+        EXPECT_EQ(c.written, ProjectDat());
         DeleteFileA(m_program / "project.dat");
     }
 }
@@ -255,9 +224,8 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
         PostMessageA(app.main, WM_SYSCOMMAND, SC_CLOSE, 0);
         ASSERT_TRUE(app.Exited());
     }
-    EXPECT_EQ(ProjectFile(3, 2, Record(kDefault) + Record(kDefault) +
-                                    Record("Docs", "C:\\docs", "D:\\save", "obj,h", "Debug")),
-              ProjectDat());
+    const std::string docs = Record("Docs", "C:\\docs", "D:\\save", "obj,h", "Debug");
+    EXPECT_EQ(ProjectFile(3, 2, Record(kDefault) + Record(kDefault) + docs), ProjectDat());
 
     App app(m_program);
     ASSERT_NE(nullptr, app.main);
@@ -284,22 +252,35 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
     EXPECT_EQ(ProjectFile(1, 0, Record(kDefault)), ProjectDat());
 }
 
-TEST_F(EndToEnd, FolderButtonsOpenTheBrowserAtTheStoredFolder)
+// With no source folder, or a missing one, a run only reports. The folder buttons open the browser at
+// the stored folder and take the shell's path on OK only. With the tree, a run goes through the save
+// dialog and makes a cabinet of the files that the ignore lists keep.
+TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
 {
     // On the prefix's own drive: Wine's browser cannot always walk into Z:, whose volume it cannot read.
     CString folder;
     folder.Format("C:\\kv-e2e-%lu\\", GetCurrentProcessId());
-    CString source = folder + "source", backup = folder + "save";
-    CreateDirectoryA(folder, nullptr);
-    CreateDirectoryA(source, nullptr);
-    CreateDirectoryA(backup, nullptr);
+    std::string source(folder + "source"), backup(folder + "save");
+    for (const std::string& dir : { std::string(folder), source, backup })
+        CreateDirectoryA(dir.c_str(), nullptr);
+    std::string work = m_work.UnixPath(), tree = work + "/tree";
+    ASSERT_EQ(0u, RunUnix("mkdir -p " + tree + "/sub " + tree + "/Debug && cd " + tree +
+                          " && printf alpha > a.txt && printf beta > sub/b.h && printf obj > sub/c.obj && "
+                          "printf dbg > Debug/x.txt && printf h > .hidden"));
     // Stored with a trailing backslash: the shell gives the path back without one.
-    WriteProjectDat(ProjectFile(1, 0, Record("p", std::string(source) + "\\", std::string(backup) + "\\")));
+    WriteProjectDat(ProjectFile(1, 0, Record("p", "", backup + "\\", "obj", "Debug")));
     App app(m_program);
     ASSERT_NE(nullptr, app.main);
+    app.Press(IDC_RUN_BACKUP, true);
+    EXPECT_EQ("ソースフォルダが指定されていません。", app.AnswerBox(IDOK));
+    app.Type(IDC_SOURCE_FOLDER, std::string(m_work / "missing"));
+    app.Press(IDC_RUN_BACKUP, true);
+    EXPECT_EQ("ソースフォルダが存在しません。", app.AnswerBox(IDOK));
+    EXPECT_EQ("<missing>", ReadBytes(m_program / "respons.txt"));
 
     // The browser opens at the desktop and the stored folder then takes the selection. Wine's browser
     // now and then drops it while the tree is still being filled, so the user's next try is allowed.
+    app.Type(IDC_SOURCE_FOLDER, source + "\\", true);
     HWND browser = nullptr;
     bool preselected = false;
     for (int attempt = 0; attempt < 3 && !preselected; ++attempt) {
@@ -310,10 +291,7 @@ TEST_F(EndToEnd, FolderButtonsOpenTheBrowserAtTheStoredFolder)
         ASSERT_NE(nullptr, browser = app.WaitForOwned());
         HWND tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
         ASSERT_NE(nullptr, tree);
-        preselected = WaitFor([&] {
-            LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-            return caret != 0 && caret != SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
-        });
+        preselected = WaitFor([&] { return Preselection(tree) != 0; });
     }
     EXPECT_TRUE(preselected);
     ASSERT_TRUE(app.Answer(browser, IDOK));
@@ -321,34 +299,10 @@ TEST_F(EndToEnd, FolderButtonsOpenTheBrowserAtTheStoredFolder)
         app.Press(IDC_BROWSE_BACKUP, true);
         ASSERT_NE(nullptr, browser = app.WaitForOwned());
         ASSERT_TRUE(app.Answer(browser, button));
-        std::string fields = "p|" + std::string(source) + "|" + std::string(backup) + "\\||";
+        std::string fields = "p|" + source + "|" + backup + "\\|obj|Debug";
         EXPECT_TRUE(button == IDOK || WaitFor([&] { return app.Fields() == fields; })) << app.Fields();
     }
-    EXPECT_TRUE(WaitFor([&] { return TextOf(app.Item(IDC_BACKUP_FOLDER)) == std::string(backup); }));
-    ASSERT_TRUE(app.CloseWithEscape());
-    EXPECT_EQ(ProjectFile(1, 0, Record("p", std::string(source), std::string(backup))), ProjectDat());
-    RemoveDirectoryA(source);
-    RemoveDirectoryA(backup);
-    RemoveDirectoryA(folder);
-}
-
-// With no source folder, or a missing one, a run only reports; with the tree, it goes through the save
-// dialog and makes a cabinet of the files that the ignore lists keep.
-TEST_F(EndToEnd, BackupThroughTheSaveDialogMakesACabinetOfTheKeptFiles)
-{
-    std::string work = m_work.UnixPath(), tree = work + "/tree";
-    ASSERT_EQ(0u, RunUnix("mkdir -p " + tree + "/sub " + tree + "/Debug && cd " + tree +
-                          " && printf alpha > a.txt && printf beta > sub/b.h && printf obj > sub/c.obj && "
-                          "printf dbg > Debug/x.txt && printf h > .hidden"));
-    WriteProjectDat(ProjectFile(1, 0, Record("p", "", std::string(m_work.Path()), "obj", "Debug")));
-    App app(m_program);
-    ASSERT_NE(nullptr, app.main);
-    app.Press(IDC_RUN_BACKUP, true);
-    EXPECT_EQ("ソースフォルダが指定されていません。", app.AnswerBox(IDOK));
-    app.Type(IDC_SOURCE_FOLDER, std::string(m_work / "missing"));
-    app.Press(IDC_RUN_BACKUP, true);
-    EXPECT_EQ("ソースフォルダが存在しません。", app.AnswerBox(IDOK));
-    EXPECT_EQ("<missing>", ReadBytes(m_program / "respons.txt"));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(app.Item(IDC_BACKUP_FOLDER)) == backup; }));
 
     app.Type(IDC_SOURCE_FOLDER, std::string(m_work / "tree"), true);
     app.Press(IDC_RUN_BACKUP, true);
@@ -359,34 +313,19 @@ TEST_F(EndToEnd, BackupThroughTheSaveDialogMakesACabinetOfTheKeptFiles)
     ASSERT_NE(nullptr, name);
     if (HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr))
         name = edit;
-    CString cabinet = m_work / "backup.cab";
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(cabinet.GetString()));
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((m_work / "backup.cab").GetString()));
     ASSERT_TRUE(app.Answer(save, IDOK));
     EXPECT_EQ("成功しました。", app.AnswerBox(IDOK));
 
     std::string response = ReadBytes(m_program / "respons.txt");
     EXPECT_TRUE(response == "\"a.txt\"\r\n\"sub\\b.h\"\r\n" || response == "\"sub\\b.h\"\r\n\"a.txt\"\r\n") << response;
     EXPECT_EQ(0u, RunUnix("cabextract -q -d " + work + "/x " + work + "/backup.cab && cd " + work +
-                          "/x && find . -type f | sort > ../found.txt"));
-    EXPECT_EQ("./a.txt\n./sub/b.h\n", ReadBytes(m_work / "found.txt"));
-    EXPECT_EQ("alpha", ReadBytes(m_work / "x\\a.txt"));
-    EXPECT_EQ("beta", ReadBytes(m_work / "x\\sub\\b.h"));
+                          "/x && find . -type f | sort > ../found.txt && cat a.txt sub/b.h >> ../found.txt"));
+    EXPECT_EQ("./a.txt\n./sub/b.h\nalphabeta", ReadBytes(m_work / "found.txt"));
     ASSERT_TRUE(app.CloseWithEscape());
-}
-
-// A short file keeps the records it has, with none selected; typing then changes no project.
-TEST_F(EndToEnd, ShortProjectFileIsReadAsFarAsItGoes)
-{
-    WriteProjectDat(ProjectFile(3, 1, Record("one", "C:\\a") + Record("two")));
-    App app(m_program);
-    ASSERT_NE(nullptr, app.main);
-    EXPECT_EQ("one,two,@-1", app.List());
-    EXPECT_EQ("||||", app.Fields());
-    app.Type(IDC_PROJECT_NAME, "N");
-    app.Type(IDC_SOURCE_FOLDER, "Q");
-    EXPECT_EQ("one,two,@-1", app.List());
-    ASSERT_TRUE(app.CloseWithEscape());
-    EXPECT_EQ(ProjectFile(2, -1, Record("one", "C:\\a") + Record("two")), ProjectDat());
+    EXPECT_EQ(ProjectFile(1, 0, Record("p", std::string(m_work / "tree"), backup, "obj", "Debug")), ProjectDat());
+    for (const std::string& dir : { source, backup, std::string(folder) })
+        RemoveDirectoryA(dir.c_str());
 }
 
 } // namespace
