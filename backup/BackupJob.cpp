@@ -148,9 +148,7 @@ CString BackupJob::MakeRelativePath(const CString& fullPath) const
 void BackupJob::CollectFiles(CStdioFile* file, LPCTSTR folder)
 {
     CString path(folder);
-    AddBackslash(path);
-    if (!path.IsEmpty() && !EndsWithBackslash(path))
-        path += '\\';
+    EnsureBackslash(path);
 
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(path + "*.*", &entry);

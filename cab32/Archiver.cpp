@@ -331,6 +331,18 @@ CabError Collect(BlockPipeline& pipe, CabWriter& writer, bool wait)
     return CabError();
 }
 
+// Sends the partly filled block, if any, and writes every block still out:
+// a folder ends with all of its data in the cabinet.
+CabError FlushBlocks(BlockPipeline& pipe, BlockPipeline::Block*& block, CabWriter& writer)
+{
+    if (block != nullptr && block->inLen > 0)
+    {
+        pipe.Submit();
+        block = nullptr;
+    }
+    return Collect(pipe, writer, true);
+}
+
 // Compares a cabinet read back with what was written.
 bool SameAsWritten(const VerifiedCabinet& v, const WrittenCabinet& w)
 {
@@ -486,12 +498,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                 if (p.newFolder)
                 {
                     // A folder starts with everything before it written.
-                    if (block != nullptr && block->inLen > 0)
-                    {
-                        pipe.Submit();
-                        block = nullptr;
-                    }
-                    if (CabError e = Collect(pipe, writer, true))
+                    if (CabError e = FlushBlocks(pipe, block, writer))
                         return Named(e, w.target);
                     if (CabError e = writer.BeginFolder())
                         return Named(e, w.target);
@@ -563,12 +570,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                     return Named(e, w.target);
                 report.bytesIn += p.size;
             }
-            if (block != nullptr && block->inLen > 0)
-            {
-                pipe.Submit();
-                block = nullptr;
-            }
-            if (CabError e = Collect(pipe, writer, true))
+            if (CabError e = FlushBlocks(pipe, block, writer))
                 return Named(e, w.target);
             if (CabError e = writer.Finish())
                 return Named(e, w.target);

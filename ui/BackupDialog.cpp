@@ -143,32 +143,31 @@ void BackupDialog::OnChangeProjectName()
     m_listProjects.SetItemData(index, reinterpret_cast<DWORD_PTR>(project));
 }
 
-void BackupDialog::OnChangeSourceFolder()
+void BackupDialog::TakeEdit(CString Project::*field, const CString& member)
 {
     UpdateData(TRUE);
     if (Project* project = GetSelectedProject())
-        project->sourceFolder = m_strSourceFolder;
+        project->*field = member;
+}
+
+void BackupDialog::OnChangeSourceFolder()
+{
+    TakeEdit(&Project::sourceFolder, m_strSourceFolder);
 }
 
 void BackupDialog::OnChangeBackupFolder()
 {
-    UpdateData(TRUE);
-    if (Project* project = GetSelectedProject())
-        project->backupFolder = m_strBackupFolder;
+    TakeEdit(&Project::backupFolder, m_strBackupFolder);
 }
 
 void BackupDialog::OnChangeIgnoreExt()
 {
-    UpdateData(TRUE);
-    if (Project* project = GetSelectedProject())
-        project->ignoredExtensions = m_strIgnoreExt;
+    TakeEdit(&Project::ignoredExtensions, m_strIgnoreExt);
 }
 
 void BackupDialog::OnChangeIgnoreFolder()
 {
-    UpdateData(TRUE);
-    if (Project* project = GetSelectedProject())
-        project->ignoredFolders = m_strIgnoreFolder;
+    TakeEdit(&Project::ignoredFolders, m_strIgnoreFolder);
 }
 
 void BackupDialog::OnAdd()

@@ -57,6 +57,8 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // Takes every edit's text into the members, then member into field of the selected project.
+    void TakeEdit(CString Project::*field, const CString& member);
     // Lets the user pick a new folder for field of the selected project, mirrored in member.
     void BrowseFolder(CString Project::*field, CString& member);
 };
