@@ -1,5 +1,5 @@
 # The two front-door commands (make run, make test) and the developer extras.
-.PHONY: run test build bench fuzz clean
+.PHONY: run test build bench fuzz dist clean
 
 run:
 	./tools/run.sh
@@ -15,6 +15,9 @@ bench:
 
 fuzz:
 	./tools/fuzz.sh
+
+dist:
+	./tools/dist.sh
 
 clean:
 	rm -rf build
