@@ -197,9 +197,13 @@ bool BackupJob::Run(Project* project)
         AfxMessageBox("ソースフォルダが存在しません。", MB_OK);
         return false;
     }
-    // A relative folder is taken from the current folder now: the save dialog
-    // may move the current folder before the walk.
-    if (PathIsRelativeA(sourceFolder)) {
+    // Only "X:\..." and "\\server\..." name a folder on their own. Any other
+    // (relative, "\src", "C:src") is taken from the current folder and drive
+    // now: the save dialog may move them before the walk.
+    LPCSTR given = sourceFolder;
+    bool drive = (given[0] >= 'A' && given[0] <= 'Z') || (given[0] >= 'a' && given[0] <= 'z');
+    bool fullPath = (given[0] == '\\' && given[1] == '\\') || (drive && given[1] == ':' && given[2] == '\\');
+    if (!fullPath) {
         char full[MAX_PATH] = "";
         DWORD length = GetFullPathNameA(sourceFolder, MAX_PATH, full, nullptr);
         if (length > 0 && length < MAX_PATH) {

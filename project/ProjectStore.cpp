@@ -35,6 +35,18 @@ void SetDamaged(const CString& path, bool damaged)
         DamagedFiles().RemoveAt(index);
 }
 
+// Bytes after the last record read hold projects that the list does not have:
+// a count that is too small, zero or negative hides them.
+bool NothingLeft(const CArchive& ar)
+{
+    try {
+        return ar.GetRemainingLength() == 0;
+    } catch (CException& e) {
+        e.Delete();
+    }
+    return false;
+}
+
 } // namespace
 
 CString GetProjectFilePath()
@@ -51,7 +63,7 @@ void LoadProjectList(ProjectList& list, const CString& path)
     CFileException openError;
     if (file.Open(path, CFile::modeRead | CFile::shareDenyWrite, &openError)) {
         CArchive ar(&file, CArchive::load);
-        bool clean = ReadProjectFile(ar, list);
+        bool clean = ReadProjectFile(ar, list) && NothingLeft(ar);
         ar.Abort();
         file.Abort();
         SetDamaged(path, !clean);
@@ -68,6 +80,64 @@ void LoadProjectList(ProjectList& list, const CString& path)
         list.SetItemData(0, reinterpret_cast<DWORD_PTR>(project));
     }
 }
+
+namespace {
+
+// Attributes a replaced file takes over from the one it replaces.
+const DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Writes the whole list into file from its start, cuts off whatever followed
+// and closes it; false on any error.
+bool WriteListTo(CFile& file, ProjectList& list)
+{
+    try {
+        CArchive ar(&file, CArchive::store);
+        WriteProjectFile(ar, list);
+        ar.Close();
+        if (!SetEndOfFile(file.m_hFile))
+            return false;
+        file.Flush();
+        file.Close();
+        return true;
+    } catch (CException& e) {
+        e.Delete();
+    } catch (...) {
+    }
+    return false;
+}
+
+// Copies a file that did not read cleanly to path + ".bak" before it is
+// replaced; false when it is there but could not be copied.
+bool KeepDamagedFile(const CString& path)
+{
+    if (FindDamaged(path) < 0)
+        return true;
+    // A file that has gone meanwhile has nothing left to keep.
+    if (!CopyFileA(path, path + ".bak", FALSE) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    SetDamaged(path, false);
+    return true;
+}
+
+// The save where no new file can be made beside project.dat: the file itself
+// is overwritten, as a save without a temporary file would.
+bool SaveInPlace(ProjectList& list, const CString& path)
+{
+    if (!KeepDamagedFile(path))
+        return false;
+    CFile file;
+    // Not truncated on opening: a hidden file cannot be recreated under its name.
+    if (!file.Open(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite | CFile::shareExclusive)) {
+        AfxMessageBox("ファイルのオープンに失敗しました。", MB_OK);
+        return false;
+    }
+    bool written = WriteListTo(file, list);
+    file.Abort();
+    return written;
+}
+
+} // namespace
 
 bool SaveProjectList(ProjectList& list, const CString& path)
 {
@@ -90,32 +160,18 @@ bool SaveProjectList(ProjectList& list, const CString& path)
     tempPath.Format("%s.%lu.tmp", path.GetString(), static_cast<unsigned long>(GetCurrentProcessId()));
     CFile temp;
     if (!temp.Open(tempPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) {
-        AfxMessageBox("ファイルのオープンに失敗しました。", MB_OK);
-        return false;
+        target.Abort();
+        return SaveInPlace(list, path);
     }
 
-    bool written = false;
-    try {
-        CArchive ar(&temp, CArchive::store);
-        WriteProjectFile(ar, list);
-        ar.Close();
-        temp.Flush();
-        temp.Close();
-        written = true;
-    } catch (CException& e) {
-        e.Delete();
-    } catch (...) {
-    }
+    bool written = WriteListTo(temp, list);
     temp.Abort();
     target.Abort();
-
-    if (written && FindDamaged(path) >= 0) {
-        // A file that has gone meanwhile has nothing left to keep.
-        if (CopyFileA(path, path + ".bak", FALSE) || GetLastError() == ERROR_FILE_NOT_FOUND)
-            SetDamaged(path, false);
-        else
-            written = false;
-    }
+    DWORD kept = attributes != INVALID_FILE_ATTRIBUTES ? attributes & kKeptAttributes : 0;
+    if (written && kept != 0)
+        written = SetFileAttributesA(tempPath, kept) != FALSE;
+    if (written)
+        written = KeepDamagedFile(path);
     if (written && !MoveFileExA(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         written = false;
     if (!written)

@@ -10,15 +10,17 @@ CString GetProjectFilePath();
 
 // Empties list and fills it from the file at path, showing nothing on any
 // failure. Leaves at least one entry: when none was read, a default project is
-// added and selected. A file that did not read cleanly, or that is there but
-// could not be opened, is remembered, so that the next save first keeps it as
-// path + ".bak".
+// added and selected. A file that did not read cleanly (bytes left after the
+// last record read included), or that is there but could not be opened, is
+// remembered, so that the next save first keeps it as path + ".bak".
 void LoadProjectList(ProjectList& list, const CString& path);
 
 // Writes list to path and returns true when the whole file was written. The
-// new content goes to path + ".tmp" first and replaces the file only once it
-// is complete, so a failed save leaves the previous file as it was. Shows
-// "ファイルのオープンに失敗しました。" when the file cannot be opened for writing.
+// new content goes to a ".tmp" file beside it first and replaces the file,
+// keeping its attributes, only once it is complete, so a failed save leaves the
+// previous file as it was. Where no file can be made beside it, the file is
+// overwritten in place. Shows "ファイルのオープンに失敗しました。" when the file
+// cannot be opened for writing.
 bool SaveProjectList(ProjectList& list, const CString& path);
 
 // Saves, asking whether to retry while saving fails; then deletes every

@@ -42,10 +42,13 @@ TEST(IgnoreLists, SplittingAndMatching)
         {true, "a.obj", false, true},      {false, "debug", true, false},   {false, "RELEASE", true, false},
         {false, "表", true, false},        {false, "Debug2", true, true},   {false, "src", true, true},
         {false, "表示", true, true},       {true, "Debug", true, true},
+        // ア is 83 41 and ヂ is 83 61: trail bytes that differ only as ASCII letters differ in case.
+        {false, "x.ア", false, false},     {false, "x.ヂ", false, true},    {false, "ア", true, false},
+        {false, "ヂ", true, true},
     };
     for (const auto& r : rules) {
-        project.ignoredExtensions = r.empty ? "" : "obj, h, .lib, tar.gz, *.exe, c表";
-        project.ignoredFolders = r.empty ? "" : "Debug, Release, src\\Debug, 表";
+        project.ignoredExtensions = r.empty ? "" : "obj, h, .lib, tar.gz, *.exe, c表, ア";
+        project.ignoredFolders = r.empty ? "" : "Debug, Release, src\\Debug, 表, ア";
         job.PrepareIgnoreLists();
         EXPECT_EQ(r.included, r.folder ? job.IsFolderIncluded(r.name) : job.IsFileIncluded(r.name)) << r.name;
     }

@@ -80,10 +80,12 @@ public:
         PostMessageA(window, WM_COMMAND, button, 0);
         return WaitFor([&] { return !IsWindow(window) || !IsWindowVisible(window); });
     }
-    // Answers a message box owned by the main dialog and returns its text.
+    // Answers a message box owned by the main dialog and returns its text. Every box is titled with the
+    // executable's name.
     std::string AnswerBox(int button)
     {
         HWND box = WaitForOwned();
+        EXPECT_EQ("Kestelvarnholm", box ? TextOf(box) : "<no box>");
         std::string text = box ? TextOf(box, 0xFFFF) : "<no box>";
         Answer(box, button);
         return text;
@@ -97,25 +99,41 @@ public:
             all += (id == IDC_PROJECT_NAME ? "" : "|") + TextOf(Item(id));
         return all;
     }
-    // The entries, then the selected index; read as UTF-16, as ANSI texts are not converted across processes.
+    // The text of entry index; read as UTF-16, as ANSI texts are not converted across processes.
+    std::string Entry(int index) const
+    {
+        wchar_t wide[512] = {};
+        char text[1024] = {};
+        SendMessageW(Item(IDC_PROJECT_LIST), LB_GETTEXT, index, reinterpret_cast<LPARAM>(wide));
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+        return text;
+    }
+    // The entries, then the selected index.
     std::string List() const
     {
         std::string all;
-        for (int i = 0; i < SendMessageA(Item(IDC_PROJECT_LIST), LB_GETCOUNT, 0, 0); ++i) {
-            wchar_t wide[512] = {};
-            char text[1024] = {};
-            SendMessageW(Item(IDC_PROJECT_LIST), LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide));
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-            all += text + std::string(",");
-        }
+        for (int i = 0; i < SendMessageA(Item(IDC_PROJECT_LIST), LB_GETCOUNT, 0, 0); ++i)
+            all += Entry(i) + ",";
         return all + "@" + std::to_string(SendMessageA(Item(IDC_PROJECT_LIST), LB_GETCURSEL, 0, 0));
     }
     void Press(int id, bool opensWindow = false) const { Click(main, id, opensWindow); }
+    // Clicks entry index of the list with the mouse and waits until the list has taken it.
     void Pick(int index) const
     {
-        SendMessageA(Item(IDC_PROJECT_LIST), LB_SETCURSEL, index, 0);
-        SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDC_PROJECT_LIST, LBN_SELCHANGE),
-                     reinterpret_cast<LPARAM>(Item(IDC_PROJECT_LIST)));
+        HWND list = Item(IDC_PROJECT_LIST);
+        LRESULT height = SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
+        LPARAM at = MAKELPARAM(5, static_cast<WORD>(height * index + height / 2));
+        PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageA(list, WM_LBUTTONUP, 0, at);
+        EXPECT_TRUE(WaitFor([&] {
+            return SendMessageA(list, LB_GETCURSEL, 0, 0) == index && TextOf(Item(IDC_PROJECT_NAME)) == Entry(index);
+        })) << "the click did not show entry " << index;
+    }
+    // True when no window owned by the main dialog shows up within half a second.
+    bool NothingOpens() const
+    {
+        Sleep(500);
+        return FindDialog(m_process.dwProcessId, main) == nullptr;
     }
     // Types at the end of an edit, one keystroke per character; clear first selects all and deletes it.
     void Type(int id, const std::string& text, bool clear = false) const
@@ -127,6 +145,11 @@ public:
     bool CloseWithEscape()
     {
         PostMessageA(Item(IDC_PROJECT_LIST), WM_KEYDOWN, VK_ESCAPE, 1);
+        return Exited();
+    }
+    bool CloseWithAltF4()
+    {
+        PostMessageA(main, WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29));
         return Exited();
     }
 
@@ -147,8 +170,9 @@ protected:
 };
 
 // Without a project file, or with a wrong header, the program starts with the default project; a
-// short file keeps the records it has, with none selected, and typing then changes no project.
-// Closing writes the file back; the About item opens its box over the main dialog.
+// short file keeps the records it has, with none selected: typing then changes no project, Delete asks
+// about no name and removes nothing, Run and "..." do nothing. Closing (Escape, Alt+F4) writes the file
+// back; the About item opens its box over the main dialog.
 TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
 {
     const std::string fresh = ProjectFile(1, 0, Record(kDefault));
@@ -178,7 +202,19 @@ TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
         app.Type(IDC_PROJECT_NAME, c.typed);
         app.Type(IDC_SOURCE_FOLDER, c.typed);
         EXPECT_EQ(c.list, app.List());
-        ASSERT_TRUE(app.CloseWithEscape());
+        if (c.list.back() == '1') { // nothing selected: Delete asks about no project, the others do nothing
+            app.Press(IDC_DELETE, true);
+            EXPECT_EQ("プロジェクト「」の設定データを破棄します。\nよろしいですか？", app.AnswerBox(IDYES));
+            for (int id : { IDC_RUN_BACKUP, IDC_BROWSE_SOURCE, IDC_BROWSE_BACKUP }) {
+                app.Press(id, true);
+                EXPECT_TRUE(app.NothingOpens()) << id;
+            }
+            EXPECT_EQ(c.list, app.List());
+            EXPECT_EQ("N|N|||", app.Fields());
+            ASSERT_TRUE(app.CloseWithAltF4());
+        } else {
+            ASSERT_TRUE(app.CloseWithEscape());
+        }
         EXPECT_EQ(c.written, ProjectDat());
         DeleteFileA(m_program / "project.dat");
     }
@@ -266,7 +302,7 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
     std::string work = m_work.UnixPath(), tree = work + "/tree";
     ASSERT_EQ(0u, RunUnix("mkdir -p " + tree + "/sub " + tree + "/Debug && cd " + tree +
                           " && printf alpha > a.txt && printf beta > sub/b.h && printf obj > sub/c.obj && "
-                          "printf dbg > Debug/x.txt && printf h > .hidden"));
+                          "printf dbg > Debug/x.txt && printf h > .hidden && printf zed > z.txt"));
     // Stored with a trailing backslash: the shell gives the path back without one.
     WriteProjectDat(ProjectFile(1, 0, Record("p", "", backup + "\\", "obj", "Debug")));
     App app(m_program);
@@ -317,11 +353,18 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
     ASSERT_TRUE(app.Answer(save, IDOK));
     EXPECT_EQ("成功しました。", app.AnswerBox(IDOK));
 
-    std::string response = ReadBytes(m_program / "respons.txt");
-    EXPECT_TRUE(response == "\"a.txt\"\r\n\"sub\\b.h\"\r\n" || response == "\"sub\\b.h\"\r\n\"a.txt\"\r\n") << response;
+    // In walk order: the subfolder's lines where it stands in the listing, before the later file.
+    EXPECT_EQ("\"a.txt\"\r\n\"sub\\b.h\"\r\n\"z.txt\"\r\n", ReadBytes(m_program / "respons.txt"));
     EXPECT_EQ(0u, RunUnix("cabextract -q -d " + work + "/x " + work + "/backup.cab && cd " + work +
-                          "/x && find . -type f | sort > ../found.txt && cat a.txt sub/b.h >> ../found.txt"));
-    EXPECT_EQ("./a.txt\n./sub/b.h\nalphabeta", ReadBytes(m_work / "found.txt"));
+                          "/x && find . -type f | sort > ../found.txt && cat a.txt sub/b.h z.txt >> ../found.txt"));
+    EXPECT_EQ("./a.txt\n./sub/b.h\n./z.txt\nalphabetazed", ReadBytes(m_work / "found.txt"));
+
+    // Add, right after this project's fields were edited, shows the new project's own empty fields.
+    app.Press(IDC_ADD);
+    EXPECT_EQ("p," + kDefault + ",@1", app.List());
+    EXPECT_EQ(kDefault + "||||", app.Fields());
+    app.Press(IDC_DELETE, true);
+    app.AnswerBox(IDYES);
     ASSERT_TRUE(app.CloseWithEscape());
     EXPECT_EQ(ProjectFile(1, 0, Record("p", std::string(m_work / "tree"), backup, "obj", "Debug")), ProjectDat());
     for (const std::string& dir : { source, backup, std::string(folder) })

@@ -117,6 +117,7 @@ public:
     // Replaces an edit field's text; the dialog hears of it (EN_CHANGE) before this returns.
     void SetText(int id, const std::string& text) { Send(GetDlgItem(m_dialog, id), WM_SETTEXT, text.c_str()); }
     std::string Text(int id) const { return Text(GetDlgItem(m_dialog, id)); }
+    DWORD Pid() const { return m_pid; }
     // Posted, since the button may open a modal window.
     void Press(int id) { PostMessageA(m_dialog, WM_COMMAND, id, (LPARAM)GetDlgItem(m_dialog, id)); }
     void Close() { PostMessageA(m_dialog, WM_COMMAND, IDCANCEL, 0); }
@@ -304,6 +305,22 @@ TEST_F(ProgramCase, ProjectDatReadOnlyOrLockedIsKeptAndSavedOnceWritable)
         ExpectSavedOnYes(copy, question, m_data, after);
     }
     EXPECT_EQ(ProjectFile("first"), ReadBytes((m_data + ".bak").c_str())) << "the projects it could not read";
+}
+
+// A program folder where project.dat can be written but nothing made beside it (a folder holds the name
+// of the copy's temporary file): the hidden file is saved in place at the first close, and stays hidden.
+TEST_F(ProgramCase, ProjectDatIsSavedInPlaceWhereNothingCanBeMadeBesideIt)
+{
+    ASSERT_TRUE(SetFileAttributesA(m_data.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ProgramCopy copy;
+    START(copy, m_folder);
+    std::string blocker = m_data + "." + std::to_string(copy.Pid()) + ".tmp";
+    ASSERT_TRUE(CreateDirectoryA(blocker.c_str(), nullptr));
+    copy.SetText(kProjectName, "in place");
+    EXPECT_EQ(Texts{}, Close(copy));
+    EXPECT_EQ(ProjectFile("in place"), ReadBytes(m_data.c_str()));
+    EXPECT_NE(0u, GetFileAttributesA(m_data.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    RemoveDirectoryA(blocker.c_str());
 }
 
 // A source file held open, then a full disk under the cabinet: the old cabinet stays, with no part of a new one.

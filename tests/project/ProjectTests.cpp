@@ -108,14 +108,33 @@ TEST_F(ProjectStore, SavingKeepsEveryByteAndKeepsADamagedOrUnreadableFileAsBak)
     EXPECT_EQ(38u, kDefaultFile.size());
     EXPECT_EQ(kDefaultFile, ReadBytes(DataPath()));
 
-    // A long text crosses the file buffer both ways; bytes after the records go.
+    // A long text crosses the file buffer both ways.
     std::string bytes = File(3, 2, Text("表示") + Text("C:\\ソース\\表") + Text("D:\\バックアップ") + Text("obj, h,,表") +
                                        "\xFF\x88\x13" + std::string(5000, 'f') + Record("") + Text("a,b") + Text(" x ") +
                                        Text("") + Text(",") + Text("\x81\x40"));
-    EXPECT_EQ("表示=表示,=,a,b=a,b,2", Loaded(bytes + "trailing"));
+    EXPECT_EQ("表示=表示,=,a,b=a,b,2", Loaded(bytes));
     EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
     EXPECT_EQ(bytes, ReadBytes(DataPath()));
     EXPECT_FALSE(Exists(DataPath() + ".bak"));
+
+    // Bytes left after the last record read are records the list does not have: kept aside.
+    struct {
+        const char* what;
+        std::string bytes, written;
+    } leftovers[] = {
+        {"count -3 before three records", File(-3, 0, Record("a") + Record("b") + Record("c")), kDefaultFile},
+        {"count 0 before a record", File(0, 0, Record("a")), kDefaultFile},
+        {"count 1 before two records", File(1, 0, Record("a") + Record("b")), File(1, 0, Record("a"))},
+        {"bytes after the last record", bytes + "trailing", bytes},
+    };
+    for (const auto& c : leftovers) {
+        DeleteFileA(DataPath() + ".bak");
+        Loaded(c.bytes);
+        EXPECT_TRUE(SaveProjectList(m_list, DataPath())) << c.what;
+        EXPECT_EQ(c.written, ReadBytes(DataPath())) << c.what;
+        EXPECT_EQ(c.bytes, ReadBytes(DataPath() + ".bak")) << c.what;
+    }
+    DeleteFileA(DataPath() + ".bak");
 
     std::string damaged = File(3, 0, Record("a") + Record("b") + "\x09" "cut");
     EXPECT_EQ("a=a,b=b,-1", Loaded(damaged));
@@ -134,6 +153,40 @@ TEST_F(ProjectStore, SavingKeepsEveryByteAndKeepsADamagedOrUnreadableFileAsBak)
     EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
     EXPECT_EQ(kDefaultFile, ReadBytes(DataPath()));
     EXPECT_EQ(bytes, ReadBytes(DataPath() + ".bak"));
+    EXPECT_TRUE(m_boxes.Boxes().empty());
+    EXPECT_FALSE(AnyExists(DataPath() + ".*.tmp"));
+}
+
+// A hidden file stays hidden when it is replaced; where no file can be made beside it (here a folder
+// holds the temporary file's name), the file is overwritten in place, a damaged one kept aside first.
+TEST_F(ProjectStore, SavingKeepsAttributesAndWritesInPlaceWhereNothingCanBeMadeBesideIt)
+{
+    CString blocker;
+    blocker.Format("%s.%lu.tmp", DataPath().GetString(), GetCurrentProcessId());
+    std::string damaged = File(2, 0, Record("a") + "\x01");
+    struct {
+        bool hidden, blocked;
+        std::string before, after, bak;
+    } cases[] = {
+        {true, false, File(1, 0, Record("old")), File(1, 0, Record("new")), "<missing>"},
+        {false, true, File(1, 0, Record(std::string(100, 'o'))), File(1, 0, Record("new")), "<missing>"},
+        {true, true, File(1, 0, Record("old")), File(1, 0, Record("new")), "<missing>"},
+        {false, true, damaged, File(1, -1, Record("new")), damaged},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before.size());
+        DeleteFileA(DataPath() + ".bak");
+        SetFileAttributesA(DataPath(), FILE_ATTRIBUTE_NORMAL);
+        Loaded(c.before);
+        m_list.At(0)->name = "new";
+        ASSERT_TRUE(SetFileAttributesA(DataPath(), c.hidden ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL));
+        ASSERT_TRUE(!c.blocked || CreateDirectoryA(blocker, nullptr));
+        EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
+        RemoveDirectoryA(blocker);
+        EXPECT_EQ(c.after, ReadBytes(DataPath()));
+        EXPECT_EQ(c.hidden, (GetFileAttributesA(DataPath()) & FILE_ATTRIBUTE_HIDDEN) != 0);
+        EXPECT_EQ(c.bak, ReadBytes(DataPath() + ".bak"));
+    }
     EXPECT_TRUE(m_boxes.Boxes().empty());
     EXPECT_FALSE(AnyExists(DataPath() + ".*.tmp"));
 }

@@ -1,17 +1,24 @@
 // The framework's dialogs on real windows in this process: data exchange, the keys that end a dialog,
-// placement and ownership, exceptions at the window procedure, and the folder picker in the shell's browser.
+// placement and ownership, exceptions at the window procedure, and the folder picker in the shell's browser;
+// the program's own dialogs as laid out, and the main dialog's system menu.
 #include "dialog_driver.h"
 #include "ui_test_ids.h"
 
 #include "framework/CDataExchange.h"
 #include "framework/CDialog.h"
 #include "framework/CWinApp.h"
+#include "project/ProgramFolder.h"
+#include "res/resource.h"
+#include "tests/framework/TestSupport.h"
+#include "ui/BackupDialog.h"
 #include "ui/FolderPicker.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 CWinApp g_testApp("ui_tests");
 
@@ -191,6 +198,175 @@ TEST(FolderPickerBrowser, PreselectsTheStoredFolderAndReturnsTheShellsPath)
     EXPECT_EQ(std::string(root) + "選択先", std::string(picker.m_strPath));
     RemoveDirectoryA(folder);
     RemoveDirectoryA(root);
+}
+
+// One control as laid out: its class, id, text and x, y, width, height in dialog units.
+struct LaidOut
+{
+    const char* cls;
+    int id;
+    const char* text;
+    RECT units;
+};
+
+std::string Describe(const RECT& r)
+{
+    return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.right) + "x" +
+           std::to_string(r.bottom);
+}
+
+// The position and size of child in dialog's client area, in pixels, as x, y, width, height.
+RECT PlacementOf(HWND dialog, HWND child)
+{
+    RECT r = {};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    return { r.left, r.top, r.right - r.left, r.bottom - r.top };
+}
+
+// Steps over a field of a dialog template that holds a name or an ordinal.
+const WORD* SkipNameOrOrdinal(const WORD* p)
+{
+    if (*p == 0xFFFF)
+        return p + 2;
+    while (*p++) {
+    }
+    return p;
+}
+
+// The x, y, width and height of each control in dialog template id (either form), in dialog units.
+std::vector<RECT> TemplateRects(int id)
+{
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5));
+    const WORD* p = found ? static_cast<const WORD*>(LockResource(LoadResource(nullptr, found))) : nullptr;
+    if (!p)
+        return {};
+    bool extended = p[1] == 0xFFFF;
+    DWORD style = extended ? MAKELONG(p[6], p[7]) : MAKELONG(p[0], p[1]);
+    int count = extended ? p[8] : p[4];
+    p = SkipNameOrOrdinal(p + (extended ? 13 : 9)); // the header; then the menu
+    p = SkipNameOrOrdinal(SkipNameOrOrdinal(p));    // the window class and the caption
+    if (style & DS_SETFONT)
+        p = SkipNameOrOrdinal(p + (extended ? 3 : 1)); // the size (weight, italic, character set) and face
+    std::vector<RECT> rects;
+    for (int i = 0; i < count; ++i) {
+        p = reinterpret_cast<const WORD*>((reinterpret_cast<ULONG_PTR>(p) + 3) & ~static_cast<ULONG_PTR>(3));
+        const short* place = reinterpret_cast<const short*>(p + (extended ? 6 : 4));
+        rects.push_back({ place[0], place[1], place[2], place[3] });
+        p = SkipNameOrOrdinal(SkipNameOrOrdinal(p + (extended ? 12 : 9))); // the class and the text
+        p += 1 + (*p + 1) / 2;                                             // the creation data
+    }
+    return rects;
+}
+
+// Expects dialog's children, in tab order, to be exactly the controls laid out, each at its place and
+// size both in template templateId and on the screen, and the text of every static to fit its width
+// under the dialog's font.
+void ExpectLaidOut(HWND dialog, int templateId, const std::vector<LaidOut>& controls)
+{
+    std::vector<RECT> inTemplate = TemplateRects(templateId);
+    ASSERT_EQ(controls.size(), inTemplate.size());
+    HDC dc = GetDC(dialog);
+    HGDIOBJ previousFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0)));
+    size_t i = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child && i < controls.size();
+         child = GetWindow(child, GW_HWNDNEXT), ++i) {
+        const LaidOut& c = controls[i];
+        SCOPED_TRACE(std::to_string(i) + " " + c.text);
+        char cls[32] = {};
+        GetClassNameA(child, cls, sizeof cls);
+        EXPECT_STRCASEEQ(c.cls, cls);
+        EXPECT_EQ(static_cast<WORD>(c.id), static_cast<WORD>(GetDlgCtrlID(child)));
+        LONG style = GetWindowLongA(child, GWL_STYLE);
+        bool icon = lstrcmpiA(cls, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON;
+        EXPECT_EQ(Describe(c.units), Describe(inTemplate[i])) << "in the template";
+        RECT expected = c.units; // each value is mapped alone, as the dialog manager maps them
+        MapDialogRect(dialog, &expected);
+        if (icon) // placed as laid out, then sized by the static to its icon
+            expected.right = GetSystemMetrics(SM_CXICON), expected.bottom = GetSystemMetrics(SM_CYICON);
+        else
+            EXPECT_EQ(c.text, TextOf(child));
+        RECT actual = PlacementOf(dialog, child);
+        EXPECT_EQ(Describe(expected), Describe(actual));
+        if (lstrcmpiA(cls, "Static") == 0 && !icon) {
+            RECT text = {};
+            UINT format = DT_CALCRECT | DT_SINGLELINE | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0);
+            DrawTextA(dc, TextOf(child).c_str(), -1, &text, format);
+            EXPECT_LE(text.right - text.left, actual.right) << "the text is cut";
+        }
+    }
+    EXPECT_EQ(controls.size(), i);
+    SelectObject(dc, previousFont);
+    ReleaseDC(dialog, dc);
+}
+
+const std::vector<LaidOut> kMainDialog = {
+    { "Button", -1, "プロジェクト一覧(&P)", { 5, 5, 100, 170 } },
+    { "ListBox", IDC_PROJECT_LIST, "", { 10, 15, 90, 135 } },
+    { "Button", IDC_ADD, "追加(&A)", { 10, 155, 40, 14 } },
+    { "Button", -1, "設定(&S)", { 110, 5, 180, 170 } },
+    { "Static", -1, "ソースフォルダ(&S)", { 120, 50, 53, 8 } },
+    { "Edit", IDC_SOURCE_FOLDER, "", { 120, 60, 140, 14 } },
+    { "Static", -1, "バックアップファイルの保存先フォルダ(&B)", { 120, 80, 121, 8 } },
+    { "Edit", IDC_BACKUP_FOLDER, "", { 120, 90, 140, 14 } },
+    { "Static", -1, "無視する拡張子(&E)", { 120, 110, 56, 8 } },
+    { "Edit", IDC_IGNORE_EXT, "", { 120, 120, 140, 14 } },
+    { "Static", -1, "無視するフォルダ名(&F)", { 120, 140, 67, 8 } },
+    { "Edit", IDC_IGNORE_FOLDER, "", { 120, 150, 140, 14 } },
+    { "Button", IDC_RUN_BACKUP, "バックアップ実行", { 220, 180, 70, 14 } },
+    { "Button", IDC_BROWSE_SOURCE, "...", { 265, 60, 15, 14 } },
+    { "Button", IDC_BROWSE_BACKUP, "...", { 265, 90, 15, 14 } },
+    { "Button", IDC_DELETE, "削除(&D)", { 60, 155, 40, 14 } },
+    { "Static", -1, "プロジェクト名(&N)", { 120, 20, 53, 8 } },
+    { "Edit", IDC_PROJECT_NAME, "名称未設定", { 120, 30, 75, 14 } },
+};
+
+const std::vector<LaidOut> kAboutBox = {
+    { "Static", -1, "", { 11, 17, 20, 20 } },
+    { "Static", -1, "Kestelvarnholm Version 1.00", { 40, 10, 119, 8 } },
+    { "Static", -1, "ソースフォルダをキャビネットに保存", { 40, 25, 119, 8 } },
+    { "Button", IDOK, "OK", { 178, 7, 50, 14 } },
+};
+
+// The system menu ends with a separator and the About item; a command with low bits set opens the box.
+// Both dialogs are laid out as designed, the About box showing the program's icon.
+TEST(ProgramDialogs, LayoutAndTheAboutItemOfTheSystemMenu)
+{
+    testing_support::TempDir program;
+    OverrideProgramFolder(program.Path());
+    BackupDialog main;
+    g_testApp.m_pMainWnd = &main;
+    HWND about = nullptr;
+    RunScripted([&] { return main.DoModal(); },
+        { [&] {
+             ExpectLaidOut(main.m_hWnd, IDD_MAIN_DIALOG, kMainDialog);
+             HMENU menu = GetSystemMenu(main.m_hWnd, FALSE);
+             int count = GetMenuItemCount(menu);
+             char text[128] = {};
+             GetMenuStringA(menu, count - 1, text, sizeof text, MF_BYPOSITION);
+             EXPECT_STREQ("Kestelvarnholm のﾊﾞｰｼﾞｮﾝ情報(&A)...", text);
+             EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), GetMenuItemID(menu, count - 1));
+             EXPECT_NE(0u, GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR);
+             EXPECT_EQ(0u, GetMenuState(menu, count - 3, MF_BYPOSITION) & MF_SEPARATOR);
+             PostMessageA(main.m_hWnd, WM_SYSCOMMAND, IDM_ABOUTBOX | 0xF, 0);
+             return true;
+         },
+          [&] {
+              if (!(about = FindDialog(GetCurrentProcessId(), main.m_hWnd, "Kestelvarnholmのバージョン情報")))
+                  return false;
+              ExpectLaidOut(about, IDD_ABOUTBOX, kAboutBox);
+              EXPECT_NE(0, SendMessageA(GetWindow(about, GW_CHILD), STM_GETICON, 0, 0));
+              Click(about, IDOK);
+              return true;
+          },
+          [&] {
+              if (IsWindow(about))
+                  return false;
+              main.EndDialog(IDCANCEL);
+              return true;
+          } });
+    g_testApp.m_pMainWnd = nullptr;
+    OverrideProgramFolder(nullptr);
 }
 
 } // namespace
