@@ -257,12 +257,20 @@ void Win32Files::Remove(const std::string& path)
     DeleteFileA(path.c_str());
 }
 
-// Only a name with a '~' can hold a short name; any other is stored as listed,
-// byte for byte.
+// Only a name with a '~' (a whole character, not a trail byte 0x7E) can hold
+// a short name; any other is stored as listed, byte for byte.
 uint32_t Win32Files::StoredName(const std::string& base, const std::string& name, std::string& stored, bool& utf8)
 {
     utf8 = false;
-    if (name.find('~') == std::string::npos)
+    bool tilde = false;
+    for (size_t i = 0; i < name.size() && !tilde; ++i)
+    {
+        if (IsAnsiLeadByte(static_cast<unsigned char>(name[i])))
+            ++i;
+        else
+            tilde = name[i] == '~';
+    }
+    if (!tilde)
     {
         stored = name;
         return 0;
