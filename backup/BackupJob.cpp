@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <mbstring.h>
 #include <shlwapi.h>
 
@@ -51,6 +52,62 @@ private:
 };
 
 const int kSkippedFoldersShown = 5;
+
+std::wstring Widen(const CString& text)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, text, text.GetLength(), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, text.GetLength(), &wide[0], n);
+    return wide;
+}
+
+// The name in the ANSI code page without best fits: a character the code page
+// lacks becomes '?' and clears exact.
+CString ToAnsi(const wchar_t* name, bool& exact)
+{
+    BOOL usedDefault = FALSE;
+    char buffer[MAX_PATH * 2 + 1] = "";
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, buffer, sizeof buffer, nullptr, &usedDefault);
+    exact = n > 0 && !usedDefault;
+    return n > 0 ? CString(buffer) : CString();
+}
+
+// False only when a link's target is missing.
+bool LinkTargetExists(const CString& path)
+{
+    HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return true;
+    }
+    DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+// Adds one group of the after-run warning: its sentence with the count, then
+// the first few paths.
+void AppendGroup(CString& text, const char* sentence, const CStringArray& paths)
+{
+    int count = paths.GetSize();
+    if (count == 0)
+        return;
+    CString group;
+    group.Format(sentence, count);
+    for (int i = 0; i < count && i < kSkippedFoldersShown; i++) {
+        group += "\n";
+        group += paths[i];
+    }
+    if (count > kSkippedFoldersShown) {
+        CString more;
+        more.Format("\nほか %d 個", count - kSkippedFoldersShown);
+        group += more;
+    }
+    if (!text.IsEmpty())
+        text += "\n\n";
+    text += group;
+}
 
 } // namespace
 
@@ -145,13 +202,20 @@ CString BackupJob::MakeRelativePath(const CString& fullPath) const
     return walked.IsEmpty() ? fullPath : walked;
 }
 
+// The listing is taken in UTF-16, so that no name arrives best-fitted into
+// another; each name is then used in the ANSI code page, or by its short name.
 void BackupJob::CollectFiles(CStdioFile* file, LPCTSTR folder)
 {
     CString path(folder);
     EnsureBackslash(path);
+    // As far as the ANSI calls reach: a deeper folder is reported, not walked.
+    if (path.GetLength() + 3 >= MAX_PATH) {
+        m_arrSkippedFolders.Add(folder);
+        return;
+    }
 
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(path + "*.*", &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(Widen(path + "*.*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
@@ -160,30 +224,78 @@ void BackupJob::CollectFiles(CStdioFile* file, LPCTSTR folder)
     }
     FindHandle closer(search);
     do {
-        if (entry.cFileName[0] == '\0' || entry.cFileName[0] == '.')
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (IsFolderIncluded(entry.cFileName))
-                CollectFiles(file, path + entry.cFileName);
-            continue;
-        }
-        if (!IsFileIncluded(entry.cFileName))
-            continue;
-        CString fullPath;
-        fullPath.Format("%s%s", path.GetString(), entry.cFileName);
-        CString relative = MakeRelativePath(fullPath);
-        file->WriteString("\"");
-        file->WriteString(relative);
-        file->WriteString("\"\n");
-    } while (FindNextFileA(search, &entry));
+        CollectEntry(file, path, entry);
+    } while (FindNextFileW(search, &entry));
     if (GetLastError() != ERROR_NO_MORE_FILES)
         m_arrSkippedFolders.Add(folder);
+}
+
+// The ignore lists see the ANSI form of the name; a name the code page cannot
+// carry is used by its short name, and left out when it has none. A folder
+// link is never walked into: it may lead back up the tree.
+void BackupJob::CollectEntry(CStdioFile* file, const CString& path, const WIN32_FIND_DATAW& entry)
+{
+    if (entry.cFileName[0] == L'\0' || entry.cFileName[0] == L'.')
+        return;
+    bool exact = false, shortExact = false;
+    CString name = ToAnsi(entry.cFileName, exact);
+    CString kept = exact ? name : ToAnsi(entry.cAlternateFileName, shortExact);
+    if (!exact && !shortExact)
+        kept.Empty();
+    const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (folder ? !IsFolderIncluded(name) : !IsFileIncluded(name))
+        return;
+    if (folder && link) {
+        m_arrLinks.Add(path + name);
+        return;
+    }
+    if (kept.IsEmpty()) {
+        m_arrLostNames.Add(path + name);
+        return;
+    }
+    if (folder) {
+        CollectFiles(file, path + kept);
+        return;
+    }
+    if (link && !LinkTargetExists(path + kept)) {
+        m_arrDanglingLinks.Add(path + name);
+        return;
+    }
+    CString fullPath;
+    fullPath.Format("%s%s", path.GetString(), kept.GetString());
+    WriteLine(file, fullPath);
+}
+
+void BackupJob::WriteLine(CStdioFile* file, const CString& fullPath)
+{
+    CString relative = MakeRelativePath(fullPath);
+    file->WriteString("\"");
+    file->WriteString(relative);
+    file->WriteString("\"\n");
+}
+
+CString BackupJob::LeftOutWarning() const
+{
+    CString text;
+    AppendGroup(text, "読み取れなかったフォルダが %d 個あり、その中のファイルはバックアップされていません。",
+                m_arrSkippedFolders);
+    AppendGroup(text, "この環境の文字コードで表せない名前のファイルまたはフォルダが %d 個あり、"
+                      "バックアップされていません。",
+                m_arrLostNames);
+    AppendGroup(text, "たどらなかったフォルダのリンクが %d 個あり、その先のファイルはバックアップされていません。",
+                m_arrLinks);
+    AppendGroup(text, "リンク先が見つからないリンクが %d 個あり、バックアップされていません。", m_arrDanglingLinks);
+    return text;
 }
 
 bool BackupJob::Run(Project* project)
 {
     m_pProject = project;
     m_arrSkippedFolders.RemoveAll();
+    m_arrLostNames.RemoveAll();
+    m_arrLinks.RemoveAll();
+    m_arrDanglingLinks.RemoveAll();
     m_strResolvedSource.Empty();
     if (!project)
         return false;
@@ -262,22 +374,9 @@ bool BackupJob::Run(Project* project)
     else
         AfxMessageBox("キャビネットファイルの作成に失敗しました。", MB_OK);
 
-    int skipped = m_arrSkippedFolders.GetSize();
-    if (skipped > 0) {
-        CString list;
-        for (int i = 0; i < skipped && i < kSkippedFoldersShown; i++) {
-            list += "\n";
-            list += m_arrSkippedFolders[i];
-        }
-        if (skipped > kSkippedFoldersShown) {
-            CString more;
-            more.Format("\nほか %d 個", skipped - kSkippedFoldersShown);
-            list += more;
-        }
-        CString text;
-        text.Format("読み取れなかったフォルダが %d 個あり、その中のファイルはバックアップされていません。%s", skipped,
-                    list.GetString());
-        AfxMessageBox(text, MB_OK | MB_ICONWARNING);
+    CString warning = LeftOutWarning();
+    if (!warning.IsEmpty()) {
+        AfxMessageBox(warning, MB_OK | MB_ICONWARNING);
         return false;
     }
     return succeeded;

@@ -27,15 +27,27 @@ public:
     // Writes a line "relative path" CR LF for each kept file under folder,
     // depth first in listing order. Write errors throw through every level.
     void CollectFiles(CStdioFile* file, LPCTSTR folder);
+    // One entry of the folder path (ending in a backslash) as the walk meets
+    // it: a line, a walk into a folder, or a note of what was left out.
+    void CollectEntry(CStdioFile* file, const CString& path, const WIN32_FIND_DATAW& entry);
 
     CStringArray m_arrIgnoreExt;
     CStringArray m_arrIgnoreFolder;
     Project* m_pProject;
-    // Folders that could not be listed during the walk, in the order met.
+    // What the walk left out, each in the order met: folders that could not be
+    // listed, names that neither the code page nor a short name could carry,
+    // folder links that were not followed, and links whose target is missing.
     CStringArray m_arrSkippedFolders;
+    CStringArray m_arrLostNames;
+    CStringArray m_arrLinks;
+    CStringArray m_arrDanglingLinks;
+
+    // The warning that names what the walk left out; empty when nothing was.
+    CString LeftOutWarning() const;
 
 private:
     CString MakeRelativePath(const CString& fullPath) const;
+    void WriteLine(CStdioFile* file, const CString& fullPath);
 
     // The source folder as a full path when the project stores a relative one
     // (the save dialog may change the current folder); empty otherwise.

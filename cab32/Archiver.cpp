@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "cab32/CabFormat.h"
@@ -86,7 +87,55 @@ CabError Named(CabError e, const std::string& file)
     return e;
 }
 
+// One listed name's place, kept to find two names that would be stored alike.
+struct NameKeyEntry
+{
+    uint64_t hash;   // FNV-1a of the stored name's key
+    uint32_t index;  // the name's place in the listing, from 0
+};
+
+uint64_t HashKey(const std::string& key)
+{
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (unsigned char c : key)
+        h = (h ^ c) * 0x100000001B3ull;
+    return h;
+}
+
+// The name a listed file goes into the cabinet under, within the format's limit.
+CabError StoredNameOf(const std::string& base, FileOpener& files, const std::string& name, std::string& stored,
+                      bool& utf8)
+{
+    utf8 = false;
+    if (uint32_t sys = files.StoredName(base, name, stored, utf8))
+        return MakeError(CAB_E_SOURCE_OPEN, base + name, sys);
+    if (stored.empty() || stored.size() > kMaxNameBytes)
+        return MakeError(CAB_E_NAME_TOO_LONG, base + name);
+    return CabError();
+}
+
 } // namespace
+
+uint32_t FileOpener::StoredName(const std::string&, const std::string& name, std::string& stored, bool& utf8)
+{
+    stored = name;
+    utf8 = false;
+    return 0;
+}
+
+std::string FileOpener::NameKey(const std::string& stored, bool, bool (*lead)(unsigned char))
+{
+    std::string key(stored);
+    for (size_t i = 0; i < key.size(); ++i)
+    {
+        const unsigned char c = static_cast<unsigned char>(key[i]);
+        if (lead(c) && i + 1 < key.size())
+            ++i;
+        else if (c >= 'a' && c <= 'z')
+            key[i] = static_cast<char>(c - 'a' + 'A');
+    }
+    return key;
+}
 
 NameStream::NameStream(const CommandLine& command, FileOpener& files, LeadByteTest lead)
     : m_command(command), m_files(files), m_lead(lead)
@@ -241,7 +290,7 @@ std::string NameOnly(const std::string& path, LeadByteTest lead)
 // it past the limit, or that would be its 65,536th file; no file or folder
 // ever crosses into the next cabinet.
 CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, uint64_t cabinetLimit,
-              std::vector<PlannedFile>& plan, std::vector<PlannedCabinet>& cabinets)
+              std::vector<PlannedFile>& plan, std::vector<PlannedCabinet>& cabinets, std::vector<NameKeyEntry>& keys)
 {
     // Room for the longest set links any cabinet of the set can carry.
     const std::string longest = NameOnly(SetMemberPath(command.cabinet, 99999, options.lead), options.lead);
@@ -262,16 +311,23 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
             return MakeError(CAB_E_SOURCE_OPEN, path, sys);
         if (info.isFolder)
             return MakeError(CAB_E_SOURCE_IS_FOLDER, path);
-        const uint64_t record = kFileFixedSize + name.size() + 1;
+        std::string stored;
+        bool utf8 = false;
+        if (CabError e = StoredNameOf(command.baseFolder, files, name, stored, utf8))
+            return e;
+        keys.push_back({HashKey(files.NameKey(stored, utf8, options.lead)), static_cast<uint32_t>(plan.size())});
+        const uint64_t record = kFileFixedSize + stored.size() + 1;
         if (info.size > options.folderLimit ||
             headerBytes + kFolderSize + record + WorstData(info.size) > cabinetLimit)
             return MakeError(CAB_E_FILE_TOO_LARGE, path);
         PlannedFile p;
         p.size = info.size;
-        p.nameLen = static_cast<uint16_t>(name.size());
+        p.nameLen = static_cast<uint16_t>(stored.size());
         p.dosDate = info.dosDate;
         p.dosTime = info.dosTime;
         p.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
+        if (utf8)
+            p.attribs |= kAttrNameIsUtf8;
         p.newCabinet = cabinets.empty();
         p.newFolder = p.newCabinet || folderBytes + info.size > options.folderLimit;
         if (!p.newCabinet)
@@ -312,6 +368,49 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
     if (plan.empty())
         return MakeError(CAB_E_NO_FILES, command.cabinet);
     return CabError();
+}
+
+// Refuses a listing in which two files would be stored under one name: every
+// extractor would keep only one of them. Names whose keys hash alike are
+// compared in full on a second reading of the listing; the later one is named.
+CabError CheckDuplicateNames(const CommandLine& command, FileOpener& files, LeadByteTest lead,
+                             std::vector<NameKeyEntry>& keys)
+{
+    std::sort(keys.begin(), keys.end(), [](const NameKeyEntry& a, const NameKeyEntry& b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.index < b.index;
+    });
+    std::vector<uint32_t> suspects;
+    for (size_t i = 1; i < keys.size(); ++i)
+    {
+        if (keys[i].hash != keys[i - 1].hash)
+            continue;
+        if (suspects.empty() || suspects.back() != keys[i - 1].index)
+            suspects.push_back(keys[i - 1].index);
+        suspects.push_back(keys[i].index);
+    }
+    if (suspects.empty())
+        return CabError();
+    std::sort(suspects.begin(), suspects.end());
+    std::unordered_set<std::string> seen;
+    NameStream names(command, files, lead);
+    std::string name, stored;
+    CabError err;
+    for (uint32_t index = 0; names.Next(name, err); ++index)
+    {
+        if (!std::binary_search(suspects.begin(), suspects.end(), index))
+            continue;
+        bool utf8 = false;
+        if (CabError e = StoredNameOf(command.baseFolder, files, name, stored, utf8))
+            return e;
+        if (!seen.insert(files.NameKey(stored, utf8, lead)).second)
+        {
+            CabError e = MakeError(CAB_E_DUPLICATE_NAME, name);
+            e.line = names.Line();
+            e.responseFile = names.ResponsePath();
+            return e;
+        }
+    }
+    return err;
 }
 
 // Writes the compressed blocks that are ready, oldest first; with wait, all of them.
@@ -440,8 +539,13 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
 
     std::vector<PlannedFile> plan;
     std::vector<PlannedCabinet> cabinets;
-    if (CabError e = Plan(command, files, options, cabinetLimit, plan, cabinets))
-        return e;
+    {
+        std::vector<NameKeyEntry> keys;
+        if (CabError e = Plan(command, files, options, cabinetLimit, plan, cabinets, keys))
+            return e;
+        if (CabError e = CheckDuplicateNames(command, files, options.lead, keys))
+            return e;
+    }
     uint64_t totalBytes = 0;
     for (const PlannedFile& p : plan)
         totalBytes += p.size;
@@ -493,7 +597,11 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                 if (entry.error)
                     return entry.error;
                 const std::string& name = entry.name;
-                if (name.size() != p.nameLen)
+                std::string stored;
+                bool utf8 = false;
+                if (CabError e = StoredNameOf(command.baseFolder, files, name, stored, utf8))
+                    return e;
+                if (stored.size() != p.nameLen || utf8 != ((p.attribs & kAttrNameIsUtf8) != 0))
                     return MakeError(CAB_E_RESPONSE_READ, name);
                 if (p.newFolder)
                 {
@@ -566,7 +674,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                 }
                 rec.cbFile = static_cast<uint32_t>(p.size);
                 folderBytes += p.size;
-                if (CabError e = writer.AddFile(rec, name))
+                if (CabError e = writer.AddFile(rec, stored))
                     return Named(e, w.target);
                 report.bytesIn += p.size;
             }

@@ -51,6 +51,10 @@ public:
     NameStream(const CommandLine& command, FileOpener& files, LeadByteTest lead);
     // False at the end of the names or on an error (then err is set).
     bool Next(std::string& name, CabError& err);
+    // Where the last name came from: its response file and line there, or an
+    // empty path and 0 for a name given on the command line.
+    uint32_t Line() const { return m_response ? m_line : 0; }
+    const std::string& ResponsePath() const { return m_response ? m_responsePath : m_noPath; }
 
 private:
     bool NextFromResponse(std::string& name, CabError& err);
@@ -66,6 +70,7 @@ private:
     std::string m_buffer;
     size_t m_bufferPos = 0;
     bool m_responseEnd = false;
+    std::string m_noPath;
 };
 
 CabError RunCommand(std::string_view commandLine, FileOpener& files, const ArchiveOptions& options,

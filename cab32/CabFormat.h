@@ -26,7 +26,7 @@ constexpr uint16_t kAttrReadOnly = 0x01;
 constexpr uint16_t kAttrHidden = 0x02;
 constexpr uint16_t kAttrSystem = 0x04;
 constexpr uint16_t kAttrArchive = 0x20;
-constexpr uint16_t kAttrNameIsUtf8 = 0x80;              // never set: names are stored in the ANSI code page
+constexpr uint16_t kAttrNameIsUtf8 = 0x80;              // the name is UTF-8, not the ANSI code page
 
 constexpr uint16_t kFlagPrevCabinet = 0x0001;
 constexpr uint16_t kFlagNextCabinet = 0x0002;

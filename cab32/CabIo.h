@@ -66,6 +66,15 @@ public:
     // Renames temp over target, replacing an existing file.
     virtual uint32_t Replace(const std::string& tempPath, const std::string& target) = 0;
     virtual void Remove(const std::string& path) = 0;
+    // The name a listed file is stored under (name is relative to base, which
+    // ends in a backslash): its true name where the listing gave a short one.
+    // utf8 tells that stored is UTF-8 rather than the ANSI code page. The
+    // default keeps the listed name.
+    virtual uint32_t StoredName(const std::string& base, const std::string& name, std::string& stored, bool& utf8);
+    // A key that two stored names share when the file system takes them for
+    // one file (letters compared without regard to case). The default folds
+    // the ASCII letters and leaves double-byte characters as they are.
+    virtual std::string NameKey(const std::string& stored, bool utf8, bool (*lead)(unsigned char));
 };
 
 } // namespace cab32

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+
 #include "cab32/CabFormat.h"
 #include "cab32/CommandLine.h"
 
@@ -109,6 +112,60 @@ uint16_t KeptAttributes(DWORD attributes)
                                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
 }
 
+// Size, time and attributes of the file an open handle reads: for a link, its target.
+uint32_t InfoOfHandle(HANDLE h, SourceInfo& info)
+{
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!GetFileInformationByHandle(h, &data))
+        return LastError();
+    info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    info.attribs = KeptAttributes(data.dwFileAttributes);
+    info.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    DosTimeOf(data.ftLastWriteTime, info.dosDate, info.dosTime);
+    return 0;
+}
+
+std::wstring Widen(const std::string& text, UINT codePage)
+{
+    int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
+// The text in the code page; with exact, false when a character had no
+// exact counterpart there (no best fit is taken).
+std::string Narrow(const std::wstring& wide, UINT codePage, bool* exact)
+{
+    BOOL usedDefault = FALSE;
+    const DWORD flags = exact ? WC_NO_BEST_FIT_CHARS : 0;
+    BOOL* used = exact ? &usedDefault : nullptr;
+    int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                used);
+    std::string text(static_cast<size_t>(n), '\0');
+    if (n > 0)
+        WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr, used);
+    if (exact)
+        *exact = !usedDefault && (n > 0 || wide.empty());
+    return text;
+}
+
+// The last count components of a path (backslash separated).
+std::wstring LastComponents(const std::wstring& path, size_t count)
+{
+    size_t start = path.size();
+    while (count > 0 && start > 0)
+    {
+        start = path.rfind(L'\\', start - 1);
+        if (start == std::wstring::npos)
+            return path;
+        if (--count == 0)
+            return path.substr(start + 1);
+    }
+    return path.substr(start);
+}
+
 } // namespace
 
 bool IsAnsiLeadByte(unsigned char c)
@@ -116,11 +173,23 @@ bool IsAnsiLeadByte(unsigned char c)
     return IsDBCSLeadByte(c) != FALSE;
 }
 
+// A lookup by path describes a link itself (size 0): a link is opened and
+// described by its handle, which reads the target.
 uint32_t Win32Files::Stat(const std::string& path, SourceInfo& info)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
         return LastError();
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    {
+        HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return LastError();
+        uint32_t err = InfoOfHandle(h, info);
+        CloseHandle(h);
+        return err;
+    }
     info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     info.attribs = KeptAttributes(data.dwFileAttributes);
     info.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -135,18 +204,10 @@ uint32_t Win32Files::OpenRead(const std::string& path, std::unique_ptr<ByteSourc
     if (h == INVALID_HANDLE_VALUE)
         return LastError();
     file.reset(new HandleSource(h));
-    BY_HANDLE_FILE_INFORMATION data;
-    if (!GetFileInformationByHandle(h, &data))
-    {
-        uint32_t err = LastError();
+    uint32_t err = InfoOfHandle(h, info);
+    if (err != 0)
         file.reset();
-        return err;
-    }
-    info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    info.attribs = KeptAttributes(data.dwFileAttributes);
-    info.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    DosTimeOf(data.ftLastWriteTime, info.dosDate, info.dosTime);
-    return 0;
+    return err;
 }
 
 uint32_t Win32Files::OpenData(const std::string& path, std::unique_ptr<ByteSource>& file)
@@ -194,6 +255,57 @@ uint32_t Win32Files::Replace(const std::string& tempPath, const std::string& tar
 void Win32Files::Remove(const std::string& path)
 {
     DeleteFileA(path.c_str());
+}
+
+// Only a name with a '~' (a whole character, not a trail byte 0x7E) can hold
+// a short name; any other is stored as listed, byte for byte.
+uint32_t Win32Files::StoredName(const std::string& base, const std::string& name, std::string& stored, bool& utf8)
+{
+    utf8 = false;
+    bool tilde = false;
+    for (size_t i = 0; i < name.size() && !tilde; ++i)
+    {
+        if (IsAnsiLeadByte(static_cast<unsigned char>(name[i])))
+            ++i;
+        else
+            tilde = name[i] == '~';
+    }
+    if (!tilde)
+    {
+        stored = name;
+        return 0;
+    }
+    const std::wstring listed = Widen(name, CP_ACP);
+    const std::wstring full = Widen(base + name, CP_ACP);
+    std::wstring resolved(MAX_PATH, L'\0');
+    DWORD n = GetLongPathNameW(full.c_str(), &resolved[0], static_cast<DWORD>(resolved.size()));
+    if (n >= resolved.size())
+    {
+        resolved.assign(n, L'\0');
+        n = GetLongPathNameW(full.c_str(), &resolved[0], static_cast<DWORD>(resolved.size()));
+    }
+    if (n == 0 || n >= resolved.size())
+        return LastError();
+    resolved.resize(n);
+    const size_t components = 1 + static_cast<size_t>(std::count(listed.begin(), listed.end(), L'\\'));
+    const std::wstring relative = LastComponents(resolved, components);
+    bool exact = false;
+    stored = Narrow(relative, CP_ACP, &exact);
+    if (!exact)
+    {
+        stored = Narrow(relative, CP_UTF8, nullptr);
+        utf8 = true;
+    }
+    return 0;
+}
+
+// The system's own upper-casing of the name, as UTF-8.
+std::string Win32Files::NameKey(const std::string& stored, bool utf8, bool (*)(unsigned char))
+{
+    std::wstring wide = Widen(stored, utf8 ? CP_UTF8 : CP_ACP);
+    if (!wide.empty())
+        CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    return Narrow(wide, CP_UTF8, nullptr);
 }
 
 } // namespace cab32

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,35 @@ static BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL open)
     return g_chosen != nullptr;
 }
 
+// The lines of a response file in byte order, for a listing whose order is the file system's own.
+static std::string Sorted(const std::string& text)
+{
+    Texts lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end + 2 - start));
+    std::sort(lines.begin(), lines.end());
+    return std::accumulate(lines.begin(), lines.end(), std::string()) + text.substr(start);
+}
+
+// The response file with each line's path turned into the true name it
+// opens (GetLongPathNameW), in UTF-8.
+static std::string TrueNames(const std::string& text, const CString& source)
+{
+    const std::wstring root = ToWide(std::string(source) + "\\", CP_ACP);
+    std::string out;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        std::wstring full = root + ToWide(text.substr(start + 1, end - start - 2), CP_ACP);
+        wchar_t resolved[1024] = L"";
+        DWORD n = GetLongPathNameW(full.c_str(), resolved, 1024);
+        std::wstring name(resolved, n < 1024 ? n : 0);
+        name = name.compare(0, root.size(), root) == 0 ? name.substr(root.size()) : L"<cannot open>";
+        out += "\"" + FromWide(name, CP_UTF8) + "\"\r\n";
+    }
+    return out + text.substr(start);
+}
+
 // Every outcome of a run with a stand-in archiver and save dialog, over a tree
 // with hidden, dot-named, double-byte (表 ends in byte 0x5C), over-long and
 // ignored (any case, any depth) entries.
@@ -64,6 +95,8 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
     std::string longFolder(150, 'P'), longFile = std::string(120, 'f') + ".txt";
     std::string deep = "\\" + std::string(200, 'Q') + "\\" + std::string(40, 'R');
     std::string unlistable = sources.UnixPath() + "/src表/" + std::string(200, 'Q') + "/" + std::string(40, 'R');
+    const std::string cafe = "caf\xC3\xA9.md", umlaut = "\xC3\x9C" "ber.txt", korean = "\xED\x95\x9C\xEA\xB5\xAD",
+                      smile = "smile\xF0\x9F\x98\x80.txt";
     // Depth first in listing order, which Wine sorts without regard to case: the folder PPP… stands
     // between the files Makefile and 表.txt.
     const std::string all = "\"a.txt\"\r\n\"hidden.txt\"\r\n\"Makefile\"\r\n\"" + longFolder + "\\" + longFile +
@@ -86,6 +119,7 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
         UINT lastType; // of the last box
         int dialogs, archiverCalls;
         std::string response; // empty: not read
+        bool trueNames = false; // response holds the true names, in UTF-8
     } cases[] = {
         {"no project", [&] { target = nullptr; }, false, {}, 0, 0, 0, "<missing>"},
         {"success", [] {}, true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, all},
@@ -105,6 +139,21 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
          {kSucceeded, "読み取れなかったフォルダが 1 個あり、その中のファイルはバックアップされていません。\n" +
                           std::string(source) + deep},
          MB_OK | MB_ICONWARNING, 1, 1, all},
+        // Each name under a name the ANSI calls open; no folder link walked into.
+        {"names outside the code page, and links",
+         [&] {
+             RunUnix("cd " + sources.UnixPath() + "/src表 && touch " + ShellBytes(cafe) + " " + ShellBytes(umlaut) +
+                     " Uber.txt " + ShellBytes(korean + ".txt") + " " + ShellBytes(smile) + " && mkdir " +
+                     ShellBytes(korean + "dir") + " && touch " + ShellBytes(korean + "dir/x.txt") +
+                     " && ln -s a.txt flink.txt && ln -s .. sub/loop");
+         },
+         false,
+         {kSucceeded, "たどらなかったフォルダのリンクが 1 個あり、その先のファイルはバックアップされていません。\n" +
+                          std::string(source) + "\\sub\\loop"},
+         MB_OK | MB_ICONWARNING, 1, 1,
+         Recode(all, CP_ACP, CP_UTF8) + "\"" + cafe + "\"\r\n\"" + umlaut + "\"\r\n\"Uber.txt\"\r\n\"" + korean +
+             ".txt\"\r\n\"" + smile + "\"\r\n\"" + korean + "dir\\x.txt\"\r\n\"flink.txt\"\r\n",
+         true},
         {"archiver fails", [] { g_archiverResult = 3; }, false, {"キャビネットファイルの作成に失敗しました。"}, kFailure,
          1, 1, all},
         {"no source", [&] { project.sourceFolder = ""; }, false, {"ソースフォルダが指定されていません。"}, kFailure, 0,
@@ -149,7 +198,11 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
             EXPECT_EQ(window.m_hWnd, box.owner);
         EXPECT_EQ(c.dialogs, g_dialogs);
         EXPECT_EQ(Texts(static_cast<size_t>(c.archiverCalls), commandLine), g_commandLines);
-        EXPECT_EQ(c.response, c.response.empty() ? "" : ReadBytes(response));
+        std::string written = c.response.empty() ? "" : ReadBytes(response);
+        if (c.trueNames) // the order of names outside the code page is the file system's own
+            EXPECT_EQ(Sorted(c.response), Sorted(TrueNames(written, source)));
+        else
+            EXPECT_EQ(c.response, written);
         EXPECT_TRUE(before.sourceFolder == project.sourceFolder && before.backupFolder == project.backupFolder &&
                     before.ignoredExtensions == project.ignoredExtensions);
     }

@@ -5,6 +5,10 @@
 
 #include <string>
 
+using testing_support::ReadBytes;
+using testing_support::RunUnix;
+using testing_support::TempDir;
+
 // The items joined by '|'.
 static std::string Joined(const CStringArray& array)
 {
@@ -51,5 +55,58 @@ TEST(IgnoreLists, SplittingAndMatching)
         project.ignoredFolders = r.empty ? "" : "Debug, Release, src\\Debug, 表, ア";
         job.PrepareIgnoreLists();
         EXPECT_EQ(r.included, r.folder ? job.IsFolderIncluded(r.name) : job.IsFileIncluded(r.name)) << r.name;
+    }
+}
+
+// Entries as the listing gives them (true name, short name, attributes): each
+// becomes a line under the name the ANSI calls can open, or a note of what
+// was left out. Wine always makes short names and shows no dangling link, so
+// those cases are given here as Windows lists them.
+TEST(Walk, EachEntryByItsNameAndKind)
+{
+    TempDir dir;
+    ASSERT_EQ(0u, RunUnix("cd " + dir.UnixPath() + " && touch a.txt there.txt CAFE~1.MD && mkdir __DI~FGN && touch __DI~FGN/y.txt"));
+    CString folder = dir.Path();
+    const DWORD file = FILE_ATTRIBUTE_ARCHIVE, link = FILE_ATTRIBUTE_REPARSE_POINT,
+                directory = FILE_ATTRIBUTE_DIRECTORY;
+    struct { const wchar_t *name, *shortName; DWORD attributes; const char *line, *lost, *links, *dangling; } cases[] = {
+        {L"a.txt", L"", file, "a.txt", "", "", ""},
+        {L"caf\u00e9.md", L"CAFE~1.MD", file, "CAFE~1.MD", "", "", ""},
+        {L"caf\u00e9.md", L"", file, "", "caf?.md", "", ""},
+        {L"\u00dcber", L"", directory, "", "?ber", "", ""},
+        {L"\ud55c\uad6d", L"__DI~FGN", directory, "__DI~FGN\\y.txt", "", "", ""},
+        {L"\ud55c\uad6d", L"__DI~FGN", directory | link, "", "", "??", ""},
+        {L"loop", L"", directory | link, "", "", "loop", ""},
+        {L"there.txt", L"", file | link, "there.txt", "", "", ""},
+        {L"gone.txt", L"", file | link, "", "", "", "gone.txt"},
+        {L".hidden", L"", file, "", "", "", ""},
+        {L"caf\u00e9.obj", L"", file, "", "", "", ""},
+        {L"Debug", L"", directory | link, "", "", "", ""},
+    };
+    Project project;
+    project.sourceFolder = folder.Left(folder.GetLength() - 1);
+    project.ignoredExtensions = "obj";
+    project.ignoredFolders = "debug";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)) + " " + std::to_string(c.attributes));
+        BackupJob job;
+        job.m_pProject = &project;
+        job.PrepareIgnoreLists();
+        WIN32_FIND_DATAW entry = {};
+        entry.dwFileAttributes = c.attributes;
+        lstrcpynW(entry.cFileName, c.name, MAX_PATH);
+        lstrcpynW(entry.cAlternateFileName, c.shortName, 14);
+        {
+            CStdioFile out;
+            ASSERT_TRUE(out.Open(dir / "out.txt", CFile::modeCreate | CFile::modeWrite));
+            job.CollectEntry(&out, folder, entry);
+        }
+        std::string line = *c.line ? "\"" + std::string(c.line) + "\"\r\n" : "";
+        EXPECT_EQ(line, ReadBytes(dir / "out.txt"));
+        auto named = [&](const char* name) { return *name ? std::string(folder) + name : std::string(); };
+        EXPECT_EQ(named(c.lost), Joined(job.m_arrLostNames));
+        EXPECT_EQ(named(c.links), Joined(job.m_arrLinks));
+        EXPECT_EQ(named(c.dangling), Joined(job.m_arrDanglingLinks));
+        EXPECT_EQ("", Joined(job.m_arrSkippedFolders));
     }
 }

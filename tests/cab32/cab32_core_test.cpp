@@ -85,6 +85,20 @@ public:
 
     void Remove(const std::string& path) override { Guard guard(lock); files.erase(path); }
 
+    // Short names listed for their true names: listed name -> (stored name, UTF-8).
+    std::map<std::string, std::pair<std::string, bool>> longNames;
+
+    uint32_t StoredName(const std::string& base, const std::string& name, std::string& stored, bool& utf8) override
+    {
+        Guard guard(lock);
+        auto found = longNames.find(name);
+        if (found == longNames.end())
+            return FileOpener::StoredName(base, name, stored, utf8);
+        stored = found->second.first;
+        utf8 = found->second.second;
+        return 0;
+    }
+
     bool HasTemp() const
     {
         return std::any_of(files.begin(), files.end(), [](const auto& f) { return f.first.find(".tmp") != std::string::npos; });
@@ -321,6 +335,60 @@ TEST(Archive, EveryFailureAndCancelLeavesTheTargetsAndNoTemporaryFile)
             cancelledIn.push_back(fs.control.phase);
     }
     EXPECT_EQ((std::vector<RunPhase>{RunPhase::Listing, RunPhase::Writing, RunPhase::Verifying}), cancelledIn);
+}
+
+// Each listed file is stored under the name the file opener gives (its true
+// name, UTF-8 flagged with 0x80 where the code page cannot hold it); two
+// names that Windows takes for one file are refused at the later line.
+TEST(Archive, StoresTrueNamesAndRefusesOneNameListedTwice)
+{
+    const struct { const char* what; std::string listing; int code; uint32_t line; std::string table; } cases[] = {
+        {"short names resolved", "CAFE~1.MD\r\n\x95\x5C.txt\r\nSUB~1\\X~1.TXT\r\n", CAB_OK, 0,
+         "\xA0" "caf\xC3\xA9.md|\x20\x95\x5C.txt|\xA0\xED\x95\x9C\\x" + std::string(250, 'x') + "|"},
+        {"case differs", "a.txt\r\nb.txt\r\nA.TXT\r\n", CAB_E_DUPLICATE_NAME, 3, ""},
+        {"in a folder", "sub\\a.txt\r\nSUB\\a.txt\r\n", CAB_E_DUPLICATE_NAME, 2, ""},
+        {"a short name and its long name", "a.txt\r\nCAFE~1.MD\r\nCAFE~2.MD\r\n", CAB_E_DUPLICATE_NAME, 3, ""},
+        {"trail bytes that look like letters differ", "\x83\x61\r\n\x83\x41\r\n", CAB_OK, 0, "\x20\x83\x61|\x20\x83\x41|"},
+        {"the same line twice", "a.txt\r\na.txt\r\n", CAB_E_DUPLICATE_NAME, 2, ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        MemFiles fs;
+        for (const char* name : {"a.txt", "A.TXT", "b.txt", "CAFE~1.MD", "CAFE~2.MD", "\x95\x5C.txt", "SUB~1\\X~1.TXT",
+                                 "sub\\a.txt", "SUB\\a.txt", "\x83\x61", "\x83\x41"})
+            fs.files[std::string("C:\\Src\\") + name] = name;
+        fs.longNames["CAFE~1.MD"] = {"caf\xC3\xA9.md", true};
+        fs.longNames["CAFE~2.MD"] = {"CAF\xC3\xA9.md", true};
+        fs.longNames["SUB~1\\X~1.TXT"] = {"\xED\x95\x9C\\x" + std::string(250, 'x'), true};
+        fs.files["C:\\Src\\respons.txt"] = c.listing;
+        CabError e = Archive(fs);
+        EXPECT_EQ(c.code, e.code);
+        EXPECT_EQ(c.line, e.line);
+        EXPECT_EQ(c.line ? "C:\\Src\\respons.txt" : "", e.responseFile);
+        if (c.code != CAB_OK)
+            continue;
+        // The CFFILE records: attributes, then the name.
+        const std::string cab = fs.files["C:\\Out\\b.cab"];
+        std::string table;
+        size_t at = cab[16] & 0xFF;
+        for (int i = 0; i < (cab[28] & 0xFF); ++i)
+        {
+            const size_t end = cab.find('\0', at + 16);
+            table += cab[at + 14] + cab.substr(at + 16, end - at - 16) + "|";
+            at = end + 1;
+        }
+        EXPECT_EQ(c.table, table);
+    }
+    MemFiles fs;
+    fs.files["C:\\Src\\a.txt"] = "a";
+    fs.longNames["a.txt"] = {std::string(256, 'n'), true};
+    EXPECT_EQ(CAB_E_NAME_TOO_LONG, Archive(fs, "-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" a.txt").code) << "a stored name past 255 bytes";
+    fs.longNames.clear();
+    fs.files["C:\\Src\\A.txt"] = "A";
+    CabError e = Archive(fs, "-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" a.txt A.txt");
+    EXPECT_EQ(CAB_E_DUPLICATE_NAME, e.code) << "names on the command line";
+    EXPECT_EQ("A.txt", e.file);
 }
 
 TEST(Verifier, DamagedCabinetsAreRejected)

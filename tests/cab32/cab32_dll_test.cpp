@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -74,6 +75,17 @@ protected:
         return head;
     }
 
+    std::string ReadAll(const std::string& name)
+    {
+        std::string bytes;
+        FILE* f = std::fopen((m_dir + name).c_str(), "rb");
+        for (int c; f != nullptr && (c = std::fgetc(f)) != EOF;)
+            bytes += static_cast<char>(c);
+        if (f != nullptr)
+            std::fclose(f);
+        return bytes;
+    }
+
     int Call(const std::string& command, HWND owner = nullptr)
     {
         std::memset(m_out, 0x7E, sizeof(m_out));
@@ -86,6 +98,38 @@ protected:
     std::string m_command;
     char m_out[1024];
 };
+
+std::wstring ToWide(const std::string& text)
+{
+    wchar_t wide[1024] = L"";
+    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, 1024);
+    return n > 0 ? wide : L"";
+}
+
+std::string FromWide(const std::wstring& wide, UINT codePage)
+{
+    char text[2048] = "";
+    int n = WideCharToMultiByte(codePage, 0, wide.c_str(), -1, text, sizeof text, nullptr, nullptr);
+    return n > 0 ? text : "";
+}
+
+// Each CFFILE record of a cabinet: its attributes byte, its name, and '|'.
+std::string FileTable(const std::string& cab)
+{
+    if (cab.size() < 36)
+        return "<no cabinet>";
+    std::string table;
+    size_t at = static_cast<unsigned char>(cab[16]) | static_cast<unsigned char>(cab[17]) << 8;
+    for (int i = 0; i < (static_cast<unsigned char>(cab[28]) | static_cast<unsigned char>(cab[29]) << 8); ++i)
+    {
+        const size_t end = cab.find('\0', at + 16);
+        if (end == std::string::npos)
+            return table + "<cut>";
+        table += cab[at + 14] + cab.substr(at + 16, end - at - 16) + "|";
+        at = end + 1;
+    }
+    return table;
+}
 
 // The first top-level window of a class owned by owner, waiting up to 20 seconds.
 HWND WaitForOwned(const char* className, HWND owner)
@@ -170,4 +214,59 @@ TEST_F(Dll, TheBufferIsNeverOverrunAndIsCutAtAWholeCharacter)
             i += IsDBCSLeadByte(static_cast<BYTE>(out[i])) ? 2 : 1;
         EXPECT_EQ(len, i) << "size " << size;
     }
+}
+
+// A listing that gives short names for names the code page lacks: each file is
+// stored under its true name, UTF-8 with the 0x80 attribute where the code page
+// cannot hold it, as listed otherwise; one file listed twice is refused.
+TEST_F(Dll, ShortNamesAreStoredUnderTheirTrueNames)
+{
+    const std::wstring src = ToWide(m_dir + "src\\");
+    const struct { const wchar_t* name; const char* stored; int attribs; } files[] = {
+        {L"caf\u00e9.md", "caf\xC3\xA9.md", 0xA0},
+        {L"\u00dcber.txt", "\xC3\x9C" "ber.txt", 0xA0},
+        {L"smile\U0001F600.txt", "smile\xF0\x9F\x98\x80.txt", 0xA0},
+        {L"\ud55c\uad6ddir\\x.txt", "\xED\x95\x9C\xEA\xB5\xAD" "dir\\x.txt", 0xA0},
+        {L"\u8868.txt", "表.txt", 0x20},
+        {L"a~b.txt", "a~b.txt", 0x20},
+    };
+    CreateDirectoryW((src + L"\ud55c\uad6ddir").c_str(), nullptr);
+    wchar_t shortSrc[MAX_PATH] = L"";
+    ASSERT_NE(0u, GetShortPathNameW(src.c_str(), shortSrc, MAX_PATH));
+    std::string list, expected;
+    for (const auto& f : files)
+    {
+        HANDLE h = CreateFileW((src + f.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        CloseHandle(h);
+        wchar_t shortPath[MAX_PATH] = L"";
+        ASSERT_NE(0u, GetShortPathNameW((src + f.name).c_str(), shortPath, MAX_PATH));
+        const std::string listed = FromWide(std::wstring(shortPath).substr(std::wstring(shortSrc).size()), CP_ACP);
+        list += "\"" + listed + "\"\r\n";
+        expected += std::string(1, static_cast<char>(f.attribs)) + f.stored + "|";
+    }
+    Write("list.txt", list);
+    EXPECT_EQ(CAB_OK, Call(m_command)) << m_out;
+    EXPECT_EQ(expected, FileTable(ReadAll("out\\keep.cab")));
+
+    // The same file twice: by its short name in other letter case, by its long
+    // name in other letter case, by a short and a long name.
+    const std::string first = list.substr(0, list.find("\r\n") + 2);
+    std::string lower = first;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const struct { std::string listing; const char* line; } twice[] = {
+        {first + lower, "2行目"},
+        {first + "\"a.txt\"\r\n\"A.TXT\"\r\n", "3行目"},
+        {"\"b.txt\"\r\n\"a~b.txt\"\r\n" + first + "\"A~B.TXT\"\r\n", "4行目"},
+    };
+    for (const auto& t : twice)
+    {
+        Write("list.txt", t.listing);
+        EXPECT_EQ(CAB_E_DUPLICATE_NAME, Call(m_command)) << m_out;
+        EXPECT_NE(nullptr, std::strstr(m_out, t.line)) << m_out;
+    }
+    for (const auto& f : files)
+        DeleteFileW((src + f.name).c_str());
+    RemoveDirectoryW((src + L"\ud55c\uad6ddir").c_str());
 }

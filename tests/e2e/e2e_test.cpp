@@ -6,11 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 using testing_support::ReadBytes;
+using testing_support::Recode;
 using testing_support::RunUnix;
+using testing_support::ShellBytes;
 using testing_support::TempDir;
 
 namespace {
@@ -158,6 +163,22 @@ public:
 private:
     PROCESS_INFORMATION m_process = {};
 };
+
+// The cabinet with the fields that change from run to run (set ID, file dates
+// and times) zeroed.
+std::string WithoutDates(std::string cab)
+{
+    auto u16 = [&](size_t at) { return static_cast<size_t>(static_cast<unsigned char>(cab[at]) | static_cast<unsigned char>(cab[at + 1]) << 8); };
+    if (cab.size() < 36)
+        return cab;
+    cab[32] = cab[33] = 0;
+    size_t at = u16(16) | u16(18) << 16;
+    for (size_t i = 0, files = u16(28); i < files && at + 16 < cab.size(); ++i) {
+        std::fill(cab.begin() + static_cast<long>(at) + 10, cab.begin() + static_cast<long>(at) + 14, '\0');
+        at = cab.find('\0', at + 16) + 1;
+    }
+    return cab;
+}
 
 class EndToEnd : public ::testing::Test
 {
@@ -369,6 +390,100 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
     EXPECT_EQ(ProjectFile(1, 0, Record("p", std::string(m_work / "tree"), backup, "obj", "Debug")), ProjectDat());
     for (const std::string& dir : { source, backup, std::string(folder) })
         RemoveDirectoryA(dir.c_str());
+}
+
+// A tree of names that code page 932 holds gives the response file and the
+// cabinet it always gave. A tree of names it lacks, with links, keeps every
+// file under its own name and bytes, as cabextract and 7-Zip read them back,
+// and names the folder link it did not follow.
+TEST_F(EndToEnd, EveryFileUnderItsOwnNameAndA932TreeAsBefore)
+{
+    typedef std::vector<std::pair<std::string, std::string>> Files; // UTF-8 name (with '/'), bytes
+    const std::string korean = "\xED\x95\x9C\xEA\xB5\xAD";
+    const Files only932 = {{"a.txt", "alpha"}, {"sub/b.h", "beta"}, {Recode("ソース/中.txt", CP_ACP, CP_UTF8), "naka"},
+                           {Recode("表.txt", CP_ACP, CP_UTF8), "hyou"}};
+    const Files beyond = {{"a.txt", "alpha"}, {Recode("日本語/表示.txt", CP_ACP, CP_UTF8), "hyouji"},
+                          {"caf\xC3\xA9.md", "cafe"}, {"\xC3\x9C" "ber.txt", "umlaut"}, {"Uber.txt", "plain"},
+                          {korean + ".txt", "korean"}, {"smile\xF0\x9F\x98\x80.txt", "smile"},
+                          {korean + "dir/x.txt", "x"}, {"sub/s.txt", "s"}};
+    const std::string tree = m_work.UnixPath() + "/tree";
+    const struct {
+        const char* what;
+        const Files& files;
+        std::string links;         // shell commands run in the tree after the files are made
+        std::string warning;       // the box after the outcome, empty for none
+        std::string response;      // respons.txt, empty: not compared
+        std::string cabinetSha256; // of the cabinet without its dates, empty: not compared
+    } cases[] = {
+        {"names of code page 932 only", only932, "", "",
+         "\"a.txt\"\r\n\"sub\\b.h\"\r\n\"ソース\\中.txt\"\r\n\"表.txt\"\r\n",
+         "a19f876ad7297c5e981147f999994e71d22a4ce692c0010ca4308f48f4c8b0b9"},
+        {"names outside code page 932, and links", beyond, "ln -s a.txt flink.txt && ln -s .. sub/loop",
+         "たどらなかったフォルダのリンクが 1 個あり、その先のファイルはバックアップされていません。\n" +
+             std::string(m_work / "tree\\sub\\loop"),
+         "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string make = "rm -rf " + tree + " " + m_work.UnixPath() + "/x* && mkdir -p " + tree + " && cd " + tree;
+        Files expected = c.files;
+        for (const auto& f : c.files) {
+            size_t slash = f.first.rfind('/');
+            if (slash != std::string::npos)
+                make += " && mkdir -p " + ShellBytes(f.first.substr(0, slash));
+            make += " && printf " + f.second + " > " + ShellBytes(f.first) + " && touch -d @1600000000 " + ShellBytes(f.first);
+        }
+        if (!c.links.empty()) {
+            make += " && " + c.links;
+            expected.push_back({"flink.txt", "alpha"});
+        }
+        ASSERT_EQ(0u, RunUnix(make));
+        std::sort(expected.begin(), expected.end());
+        // 7-Zip reads names in UTF-8 only: those stored in code page 932 it shows as their bytes.
+        std::string listing;
+        std::vector<std::string> sevenZipReads;
+        for (const auto& f : expected) {
+            listing += "./" + f.first + "=" + f.second + "\n";
+            bool ascii = std::all_of(f.first.begin(), f.first.end(), [](char ch) { return ch > 0; });
+            if (ascii || Recode(Recode(f.first, CP_UTF8, CP_ACP), CP_ACP, CP_UTF8) != f.first)
+                sevenZipReads.push_back("./" + f.first + "=" + f.second + "\n");
+        }
+
+        WriteProjectDat(ProjectFile(1, 0, Record("p", std::string(m_work / "tree"))));
+        App app(m_program);
+        ASSERT_NE(nullptr, app.main);
+        app.Press(IDC_RUN_BACKUP, true);
+        HWND save = app.WaitForOwned("名前を付けて保存");
+        ASSERT_NE(nullptr, save);
+        HWND name = GetDlgItem(save, 0x47C);
+        if (HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr))
+            name = edit;
+        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((m_work / "x.cab").GetString()));
+        ASSERT_TRUE(app.Answer(save, IDOK));
+        EXPECT_EQ("成功しました。", app.AnswerBox(IDOK));
+        if (!c.warning.empty()) {
+            EXPECT_EQ(c.warning, app.AnswerBox(IDOK));
+        }
+        ASSERT_TRUE(app.CloseWithEscape());
+
+        if (!c.response.empty()) {
+            EXPECT_EQ(c.response, ReadBytes(m_program / "respons.txt"));
+        }
+        if (!c.cabinetSha256.empty()) {
+            ASSERT_TRUE(testing_support::WriteBytes(m_work / "xmasked", WithoutDates(ReadBytes(m_work / "x.cab"))));
+            ASSERT_EQ(0u, RunUnix("cd " + m_work.UnixPath() + " && sha256sum xmasked | cut -c1-64 > xsum"));
+            EXPECT_EQ(c.cabinetSha256 + "\n", ReadBytes(m_work / "xsum"));
+        }
+        const std::string show = " && find . -type f | LC_ALL=C sort | while read -r f; do printf '%s=' \"$f\"; cat \"$f\"; echo; done";
+        ASSERT_EQ(0u, RunUnix("cd " + m_work.UnixPath() + " && cabextract -q -e CP932 -d xc x.cab && cd xc" + show +
+                              " > ../xc.txt"));
+        EXPECT_EQ(listing, ReadBytes(m_work / "xc.txt")) << "cabextract -e CP932";
+        ASSERT_EQ(0u, RunUnix("cd " + m_work.UnixPath() + " && 7zz x -oxz x.cab > /dev/null && cd xz" + show + " > ../xz.txt"));
+        const std::string sevenZip = ReadBytes(m_work / "xz.txt");
+        EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), std::count(sevenZip.begin(), sevenZip.end(), '\n'));
+        for (const std::string& line : sevenZipReads)
+            EXPECT_NE(std::string::npos, sevenZip.find(line)) << "7-Zip: " << line;
+    }
 }
 
 } // namespace

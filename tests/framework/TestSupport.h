@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <mbctype.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <string>
@@ -64,6 +65,46 @@ inline DWORD RunUnix(const std::string& command)
     DeleteFileA(markerPath.c_str());
     return text == "<missing>" ? 0xFFFFFFFF : static_cast<DWORD>(atoi(text.c_str()));
 }
+
+// A shell word that gives the UTF-8 bytes of text: RunUnix's command line
+// carries only what the ANSI code page holds, so other characters go as
+// printf escapes. The text holds no blank (the word is not quoted: RunUnix
+// quotes the whole command).
+inline std::string ShellBytes(const std::string& utf8)
+{
+    std::string word = "$(printf '";
+    for (unsigned char c : utf8) {
+        if (c >= 0x80 || c == '\'' || c == '\\' || c == '%') {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\%03o", c);
+            word += escape;
+        } else {
+            word += static_cast<char>(c);
+        }
+    }
+    return word + "')";
+}
+
+inline std::wstring ToWide(const std::string& text, UINT codePage)
+{
+    int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
+inline std::string FromWide(const std::wstring& wide, UINT codePage)
+{
+    int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(n), '\0');
+    if (n > 0)
+        WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr, nullptr);
+    return text;
+}
+
+// Text converted between code pages (CP_ACP, CP_UTF8).
+inline std::string Recode(const std::string& text, UINT from, UINT to) { return FromWide(ToWide(text, from), to); }
 
 // A fresh folder under /tmp, removed with its content at the end.
 class TempDir
