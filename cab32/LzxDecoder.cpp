@@ -58,7 +58,7 @@ struct LzxDecoder::State
 {
     uint32_t windowSize;
     int mainSymbols;
-    std::vector<uint8_t> window;
+    std::unique_ptr<uint8_t[]> window; // left uninitialised: no match reaches before the stream's start
     uint32_t windowPos = 0;       // where the next byte goes
     uint64_t total = 0;           // bytes decoded so far
     uint32_t frame = 0;           // frames decoded so far
@@ -76,7 +76,7 @@ struct LzxDecoder::State
 
     explicit State(int windowBits)
         : windowSize(1u << windowBits), mainSymbols(kNumChars + SlotsForWindow(windowBits) * 8),
-          window(windowSize)
+          window(new uint8_t[windowSize])
     {
     }
 
@@ -196,7 +196,7 @@ bool LzxDecoder::State::CopyMatch(uint32_t length, uint32_t offset)
         return false;
     const uint32_t mask = windowSize - 1;
     uint32_t src = (windowPos - offset) & mask;
-    uint8_t* w = window.data();
+    uint8_t* w = window.get();
     if (src + length <= windowSize && src + length <= windowPos) {
         std::memcpy(w + windowPos, w + src, length);
     } else {
@@ -252,7 +252,7 @@ bool LzxDecoder::State::CopyRaw(BitReader& bits, uint32_t run)
 {
     if (bits.Left() < run)
         return false;
-    std::memcpy(window.data() + windowPos, bits.Here(), run);
+    std::memcpy(window.get() + windowPos, bits.Here(), run);
     bits.Advance(run);
     windowPos += run;
     total += run;
@@ -300,15 +300,18 @@ bool LzxDecoder::DecodeFrame(const uint8_t* in, size_t inLen, uint8_t* out, size
     BitReader bits(in, inLen);
     const uint32_t start = s.windowPos;
     const uint64_t frameOffset = s.total;
-    if (!s.Frame(bits, static_cast<uint32_t>(outLen)) || (bits.Consumed() + 7) / 8 != inLen) {
+    // A short frame ends the stream, so it must end the last block too.
+    const bool last = outLen < kLzxFrameSize;
+    if (!s.Frame(bits, static_cast<uint32_t>(outLen)) || (bits.Consumed() + 7) / 8 != inLen ||
+        (last && s.blockRemaining != 0)) {
         s.failed = true;
         return false;
     }
-    std::memcpy(out, s.window.data() + start, outLen);
+    std::memcpy(out, s.window.get() + start, outLen);
     if (s.e8Size != 0 && s.frame < 32768)
         TranslateE8(out, outLen, static_cast<uint32_t>(frameOffset), s.e8Size, false);
     ++s.frame;
-    s.shortFrameSeen = outLen < kLzxFrameSize;
+    s.shortFrameSeen = last;
     if (s.windowPos == s.windowSize)
         s.windowPos = 0;
     return true;
