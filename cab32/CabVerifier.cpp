@@ -1,10 +1,13 @@
 #include "cab32/CabVerifier.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include <zlib.h>
 
 #include "cab32/CabFormat.h"
+#include "cab32/Lzx.h"
 #include "cab32/Mszip.h"
 
 namespace cab32 {
@@ -161,7 +164,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
         if (CabError e = in.ReadExact(rec, sizeof(rec), "truncated folder table"))
             return e;
         DecodeFolder(rec, f);
-        if (f.typeCompress != kTypeMszip && f.typeCompress != kTypeNone)
+        if (f.typeCompress != kTypeMszip && f.typeCompress != kTypeNone && !LzxWindowBitsOf(f.typeCompress))
             return Damaged("unknown compression type");
     }
 
@@ -202,7 +205,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
     result.files = h.cFiles;
 
     MszipDecoder decoder;
-    std::vector<uint8_t> packed(kMaxBlockData);
+    std::vector<uint8_t> packed(std::max<size_t>(kMaxBlockData, kLzxMaxFrameData));
     std::vector<uint8_t> block(kBlockSize);
     std::vector<uint8_t> history(kBlockSize);
     for (size_t i = 0; i < folders.size(); ++i)
@@ -216,6 +219,9 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
             return e;
         FolderSummary summary;
         size_t historyLen = 0;
+        const int lzxBits = LzxWindowBitsOf(f.typeCompress);
+        const size_t maxData = lzxBits ? kLzxMaxFrameData : kMaxBlockData;
+        std::unique_ptr<LzxDecoder> lzx(lzxBits && decode ? new LzxDecoder(lzxBits) : nullptr);
         for (uint32_t b = 0; b < f.cCFData; ++b)
         {
             uint8_t head[kDataHeaderSize];
@@ -223,7 +229,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
                 return e;
             CabData d;
             DecodeData(head, d);
-            if (d.cbUncomp == 0 || d.cbUncomp > kBlockSize || d.cbData == 0 || d.cbData > kMaxBlockData)
+            if (d.cbUncomp == 0 || d.cbUncomp > kBlockSize || d.cbData == 0 || d.cbData > maxData)
                 return Damaged("data block sizes out of range");
             if (b + 1 < f.cCFData && d.cbUncomp != kBlockSize)
                 return Damaged("short block before the folder's last");
@@ -246,6 +252,11 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
                 continue;
             if (f.typeCompress == kTypeNone)
                 std::memcpy(block.data(), packed.data(), d.cbUncomp);
+            else if (lzx)
+            {
+                if (!lzx->DecodeFrame(packed.data(), d.cbData, block.data(), d.cbUncomp))
+                    return Damaged("LZX frame does not decompress to its size");
+            }
             else if (!decoder.Decode(history.data(), historyLen, packed.data(), d.cbData, block.data(),
                                      d.cbUncomp))
                 return Damaged("block does not decompress to its size");

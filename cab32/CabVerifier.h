@@ -9,7 +9,7 @@
 #include "cab32/CabWriter.h"
 #include "cab32/RunControl.h"
 
-// Reads an MSZIP or stored cabinet back (alone or one of a set whose files and
+// Reads an MSZIP, LZX or stored cabinet back (alone or one of a set whose files and
 // folders never cross into another cabinet) and checks it the way an extractor
 // would use it: the header and its reserved fields, the set links, the
 // placement of every record, every block's checksum and size, and, when asked

@@ -4,6 +4,8 @@
 
 #include <zlib.h>
 
+#include "cab32/Lzx.h"
+
 namespace cab32 {
 
 namespace {
@@ -47,7 +49,7 @@ CabWriter::CabWriter(ByteSink& sink, const CabinetLayout& layout)
     m_data.reserve(kDataBuffer);
 }
 
-CabError CabWriter::BeginFolder()
+CabError CabWriter::BeginFolder(uint16_t typeCompress)
 {
     if (!m_folders.empty())
     {
@@ -57,6 +59,7 @@ CabError CabWriter::BeginFolder()
     if (m_folders.size() >= m_layout.folders)
         return Broken("more folders than planned");
     m_folders.push_back(FolderSummary());
+    m_types.push_back(typeCompress);
     m_folderStart = m_dataEnd;
     return CabError();
 }
@@ -66,7 +69,8 @@ CabError CabWriter::AddBlock(const uint8_t* payload, size_t cbData, size_t cbUnc
     if (m_folders.empty())
         return Broken("data outside a folder");
     FolderSummary& folder = m_folders.back();
-    if (cbData == 0 || cbData > kMaxBlockData || cbUncomp == 0 || cbUncomp > kBlockSize ||
+    const size_t maxData = LzxWindowBitsOf(m_types.back()) ? kLzxMaxFrameData : kMaxBlockData;
+    if (cbData == 0 || cbData > maxData || cbUncomp == 0 || cbUncomp > kBlockSize ||
         folder.bytes % kBlockSize != 0 || folder.bytes + cbUncomp > kMaxFolderBytes)
         return Broken("block out of its bounds");
     if (m_dataEnd + kDataHeaderSize + cbData > kMaxCabinetBytes)
@@ -92,7 +96,7 @@ CabError CabWriter::EndFolder()
     CabFolder f;
     f.coffCabStart = static_cast<uint32_t>(m_folderStart);
     f.cCFData = static_cast<uint16_t>(m_folders.back().blocks);
-    f.typeCompress = kTypeMszip;
+    f.typeCompress = m_types.back();
     uint8_t rec[kFolderSize];
     EncodeFolder(f, rec);
     uint64_t at = HeaderBytes(m_layout.prevName, m_layout.nextName) + kFolderSize * (m_folders.size() - 1);

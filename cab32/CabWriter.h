@@ -44,8 +44,9 @@ class CabWriter
 public:
     CabWriter(ByteSink& sink, const CabinetLayout& layout);
 
-    // Closes the current folder, if any, and opens the next.
-    CabError BeginFolder();
+    // Closes the current folder, if any, and opens the next, compressed as
+    // typeCompress says (MSZIP, or LZX with its window).
+    CabError BeginFolder(uint16_t typeCompress = kTypeMszip);
     uint16_t FolderIndex() const { return static_cast<uint16_t>(m_folders.size() - 1); }
     // Appends one CFDATA block to the current folder.
     CabError AddBlock(const uint8_t* payload, size_t cbData, size_t cbUncomp, uint32_t csum);
@@ -77,6 +78,7 @@ private:
     uint32_t m_files = 0;
     uint64_t m_folderStart = 0;      // offset of the current folder's first CFDATA
     std::vector<FolderSummary> m_folders;
+    std::vector<uint16_t> m_types;   // each folder's typeCompress
     bool m_finished = false;
 };
 

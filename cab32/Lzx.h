@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+// LZX folders: one bit stream per folder, cut into frames of 32,768
+// uncompressed bytes (the folder's last frame shorter), each frame's bits
+// padded to a 16-bit word so that it fills exactly one CFDATA block. Matches
+// reach back up to the window (2^15 .. 2^21 bytes) across frames and blocks,
+// so a folder is encoded and decoded in order, frame by frame; separate folders
+// are independent streams and can go to separate threads.
+namespace cab32 {
+
+constexpr int kLzxMinWindowBits = 15;
+constexpr int kLzxMaxWindowBits = 21;
+constexpr uint32_t kLzxFrameSize = 32768;             // uncompressed bytes in every frame but a folder's last
+constexpr uint32_t kLzxMaxFrameData = 32768 + 6144;   // largest frame payload a reader accepts
+
+// CFFOLDER.typeCompress for an LZX folder with the given window.
+constexpr uint16_t LzxTypeCompress(int windowBits)
+{
+    return static_cast<uint16_t>(0x0003 | (windowBits << 8));
+}
+
+// The window bits a typeCompress names, or 0 when it does not name LZX.
+int LzxWindowBitsOf(uint16_t typeCompress);
+
+// The smallest window that holds a folder of the given size (at most 21 bits):
+// a larger one would cost memory and never find a match.
+int LzxWindowBitsFor(uint64_t folderBytes);
+
+struct LzxOptions
+{
+    enum class E8 { Auto, On, Off };
+    E8 e8 = E8::Auto;          // call translation: Auto looks at the folder's first block
+    int chainDepth = 24;       // hash-chain candidates tried per position
+    int niceLength = 48;       // a match this long ends the search
+    int blockFrames = 4;       // frames per block (one set of trees)
+};
+
+// One CFDATA payload.
+struct LzxFrame
+{
+    std::vector<uint8_t> data;  // compressed bytes (an even count)
+    uint32_t uncompressed = 0;  // 1 .. 32,768
+};
+
+class LzxEncoder
+{
+public:
+    explicit LzxEncoder(int windowBits, const LzxOptions& options = LzxOptions());
+    ~LzxEncoder();
+    LzxEncoder(const LzxEncoder&) = delete;
+    LzxEncoder& operator=(const LzxEncoder&) = delete;
+
+    // Appends the folder's next bytes. Frames become ready a block at a time.
+    void Write(const uint8_t* data, size_t len);
+    // Ends the folder: every remaining byte goes into ready frames.
+    void Finish();
+    // Takes the next ready frame, in stream order; false when none is ready.
+    bool TakeFrame(LzxFrame& frame);
+
+    // Whether the stream's header turned call translation on (known once a
+    // frame is ready).
+    bool E8Enabled() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> m_state;
+};
+
+class LzxDecoder
+{
+public:
+    explicit LzxDecoder(int windowBits);
+    ~LzxDecoder();
+    LzxDecoder(const LzxDecoder&) = delete;
+    LzxDecoder& operator=(const LzxDecoder&) = delete;
+
+    // Decodes the folder's next frame: in holds its CFDATA payload, out
+    // receives exactly outLen bytes (1 .. 32,768; less only for the last
+    // frame). False for damaged input; the decoder then stays failed.
+    bool DecodeFrame(const uint8_t* in, size_t inLen, uint8_t* out, size_t outLen);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace cab32
