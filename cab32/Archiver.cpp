@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include <zlib.h>
+
 #include "cab32/CabFormat.h"
 #include "cab32/CabVerifier.h"
 #include "cab32/CabWriter.h"
@@ -26,6 +28,7 @@ struct PlannedFile
     uint16_t dosDate;   // last write, as the listing found it
     uint16_t dosTime;   // last write, as the listing found it
     uint16_t attribs;   // the attributes a CFFILE keeps
+    uint32_t nameCrc;   // CRC-32 of its stored name, to find a list changed between the passes
     bool newFolder;     // the file opens a new folder
     bool newCabinet;    // the file opens a new cabinet of the set
 };
@@ -77,6 +80,11 @@ uint64_t WorstData(uint64_t u)
 bool Cancelled(const ArchiveOptions& options)
 {
     return options.control != nullptr && options.control->Cancelled();
+}
+
+uint32_t NameCrc(const std::string& name)
+{
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(name.data()), static_cast<uInt>(name.size())));
 }
 
 CabError Named(CabError e, const std::string& file)
@@ -269,6 +277,7 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
         PlannedFile p;
         p.size = info.size;
         p.nameLen = static_cast<uint16_t>(name.size());
+        p.nameCrc = NameCrc(name);
         p.dosDate = info.dosDate;
         p.dosTime = info.dosTime;
         p.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
@@ -321,7 +330,7 @@ CabError Collect(BlockPipeline& pipe, CabWriter& writer, bool wait)
     {
         BlockPipeline::Block* b = pipe.Oldest();
         if (b->failed)
-            return MakeError(CAB_E_COMPRESS);
+            return MakeError(b->noMemory ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
         if (CabError e = writer.AddBlock(b->out.data(), b->outLen, b->inLen, b->csum))
             return e;
         pipe.Retire();
@@ -348,15 +357,70 @@ bool SameAsWritten(const VerifiedCabinet& v, const WrittenCabinet& w)
 {
     if (v.size != w.bytes || v.files != w.layout.files || v.tableCrc != w.tableCrc || v.setID != w.layout.setID ||
         v.iCabinet != w.layout.iCabinet || v.prevName != w.layout.prevName || v.nextName != w.layout.nextName ||
-        v.folders.size() != w.folders.size())
+        v.prevDisk != w.layout.prevName || v.nextDisk != w.layout.nextName || v.folders.size() != w.folders.size())
         return false;
     for (size_t i = 0; i < w.folders.size(); ++i)
     {
         if (v.folders[i].bytes != w.folders[i].bytes || v.folders[i].blocks != w.folders[i].blocks ||
-            v.folders[i].sums != w.folders[i].sums)
+            v.folders[i].stored != w.folders[i].stored)
             return false;
     }
     return true;
+}
+
+// The target must name a file: a name ending in a backslash, or one that is an
+// existing folder, is refused before anything is compressed.
+CabError CheckTarget(const CommandLine& command, FileOpener& files, LeadByteTest lead)
+{
+    SourceInfo info;
+    if (EndsWithBackslash(command.cabinet, lead) || command.cabinet.back() == '/' ||
+        (files.Stat(command.cabinet, info) == 0 && info.isFolder))
+        return MakeError(CAB_E_TARGET_IS_FOLDER, command.cabinet);
+    return CabError();
+}
+
+// Moves each existing target of the set aside into a temporary file beside it;
+// aside[i] is left empty where there was none.
+CabError MoveAside(FileOpener& files, const std::vector<WrittenCabinet>& written, std::vector<std::string>& aside)
+{
+    for (size_t i = 0; i < written.size(); ++i)
+    {
+        SourceInfo info;
+        if (files.Stat(written[i].target, info) != 0)
+            continue;
+        std::unique_ptr<ByteSink> reserve;
+        if (uint32_t sys = files.CreateTemp(written[i].target, reserve, aside[i]))
+        {
+            aside[i].clear();
+            return MakeError(CAB_E_TEMP_CREATE, written[i].target, sys);
+        }
+        reserve.reset();
+        if (uint32_t sys = files.Replace(written[i].target, aside[i]))
+        {
+            files.Remove(aside[i]);
+            aside[i].clear();
+            return MakeError(CAB_E_REPLACE, written[i].target, sys);
+        }
+    }
+    return CabError();
+}
+
+// Undoes a set's replacement after failure: the new members placed so far are
+// removed and the old ones brought back. An old member that cannot be brought
+// back stays in its temporary file, which the error then names.
+CabError PutBack(FileOpener& files, const std::vector<WrittenCabinet>& written, size_t placed,
+                 const std::vector<std::string>& aside, CabError failure)
+{
+    for (size_t i = 0; i < placed; ++i)
+        files.Remove(written[i].target);
+    for (size_t i = 0; i < written.size(); ++i)
+    {
+        if (aside[i].empty())
+            continue;
+        if (uint32_t sys = files.Replace(aside[i], written[i].target))
+            failure = MakeError(CAB_E_RESTORE, aside[i], sys);
+    }
+    return failure;
 }
 
 // Puts a set's cabinets in place: existing targets are first moved aside, so
@@ -377,50 +441,25 @@ CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, Tem
             return MakeError(CAB_E_REPLACE, w.target, kSysAccessDenied);
     }
     std::vector<std::string> aside(written.size());
+    CabError failure = MoveAside(files, written, aside);
     size_t placed = 0;
-    CabError failure;
-    for (size_t i = 0; i < written.size() && !failure; ++i)
-    {
-        SourceInfo info;
-        if (files.Stat(written[i].target, info) != 0)
-            continue;
-        std::unique_ptr<ByteSink> reserve;
-        if (uint32_t sys = files.CreateTemp(written[i].target, reserve, aside[i]))
-        {
-            failure = MakeError(CAB_E_TEMP_CREATE, written[i].target, sys);
-            break;
-        }
-        reserve.reset();
-        if (uint32_t sys = files.Replace(written[i].target, aside[i]))
-        {
-            files.Remove(aside[i]);
-            aside[i].clear();
-            failure = MakeError(CAB_E_REPLACE, written[i].target, sys);
-        }
-    }
     for (; placed < written.size() && !failure; ++placed)
     {
         if (uint32_t sys = files.Replace(written[placed].tempPath, written[placed].target))
             failure = MakeError(CAB_E_REPLACE, written[placed].target, sys);
     }
     if (failure)
-    {
-        for (size_t i = 0; i < placed; ++i)
-            files.Remove(written[i].target);
-        for (size_t i = 0; i < written.size(); ++i)
-        {
-            if (!aside[i].empty())
-                files.Replace(aside[i], written[i].target);
-        }
-        return failure;
-    }
+        return PutBack(files, written, placed, aside, failure);
     guard.Release();
+    // The new set is in place; an old member that cannot be deleted is reported.
     for (const std::string& path : aside)
     {
-        if (!path.empty())
-            files.Remove(path);
+        if (path.empty())
+            continue;
+        if (uint32_t sys = files.Remove(path))
+            failure = MakeError(CAB_E_CLEANUP, path, sys);
     }
-    return CabError();
+    return failure;
 }
 
 } // namespace
@@ -438,6 +477,8 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     if (command.cabinetLimit != 0)
         cabinetLimit = std::min(cabinetLimit, command.cabinetLimit);
 
+    if (CabError e = CheckTarget(command, files, options.lead))
+        return e;
     std::vector<PlannedFile> plan;
     std::vector<PlannedCabinet> cabinets;
     if (CabError e = Plan(command, files, options, cabinetLimit, plan, cabinets))
@@ -475,6 +516,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
             w.layout.tableBytes = cabinets[c].tableBytes;
             w.layout.setID = options.setID;
             w.layout.iCabinet = static_cast<uint16_t>(c);
+            w.layout.limit = cabinetLimit;
             if (c > 0)
                 w.layout.prevName = NameOnly(SetMemberPath(command.cabinet, c - 1, options.lead), options.lead);
             if (c + 1 < cabinets.size())
@@ -493,8 +535,8 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                 if (entry.error)
                     return entry.error;
                 const std::string& name = entry.name;
-                if (name.size() != p.nameLen)
-                    return MakeError(CAB_E_RESPONSE_READ, name);
+                if (name.size() != p.nameLen || NameCrc(name) != p.nameCrc)
+                    return MakeError(CAB_E_LIST_CHANGED, name);
                 if (p.newFolder)
                 {
                     // A folder starts with everything before it written.
@@ -584,8 +626,9 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     }
 
     // Read-back: every cabinet must hold exactly what was written. The blocks
-    // were decompressed again as they were made; here their checksums and the
-    // tables prove that the disk holds those very bytes.
+    // were decompressed again as they were made; here a CRC-32 of every CFDATA
+    // record read back, the header fields, the file table's CRC-32 and the set
+    // links are compared with what was written.
     if (control)
     {
         control->verifyTotal = report.cabinetBytes;

@@ -32,6 +32,8 @@ public:
     size_t diskRoom = SIZE_MAX;                      // bytes all sinks together may write
     std::set<std::string> refuseAsTarget;            // the next Replace onto each of these fails
     std::function<void(const std::string&)> onOpen;  // called with every path opened for reading, may change it
+    std::function<uint32_t(const std::string&, const std::string&)> onReplace; // may refuse a rename (from, to)
+    std::function<uint32_t(const std::string&)> onRemove;  // may refuse a deletion
     RunControl control;                              // progress and cancel of the run
     int temps = 0;
 
@@ -78,12 +80,21 @@ public:
         Guard guard(lock);
         if (refuseAsTarget.erase(target))
             return 5;
+        if (uint32_t err = onReplace ? onReplace(tempPath, target) : 0)
+            return err;
         files[target] = files[tempPath];
         files.erase(tempPath);
         return 0;
     }
 
-    void Remove(const std::string& path) override { Guard guard(lock); files.erase(path); }
+    uint32_t Remove(const std::string& path) override
+    {
+        Guard guard(lock);
+        if (uint32_t err = onRemove ? onRemove(path) : 0)
+            return err;
+        files.erase(path);
+        return 0;
+    }
 
     bool HasTemp() const
     {

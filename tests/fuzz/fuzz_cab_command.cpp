@@ -90,7 +90,11 @@ public:
         return 0;
     }
 
-    void Remove(const std::string& path) override { m_written.erase(path); }
+    uint32_t Remove(const std::string& path) override
+    {
+        m_written.erase(path);
+        return 0;
+    }
 
 private:
     std::string Content(const std::string& path) const
