@@ -425,7 +425,9 @@ TEST(Archive, ASetIsLinkedByNameAndEveryStepOfPuttingItInPlaceIsReported)
         EXPECT_EQ(c.code, e.code);
         // The error names the temporary file that still holds the old member.
         if (c.code != CAB_OK)
+        {
             EXPECT_TRUE(e.file.find(".tmp") != std::string::npos && holds(fs, e.file, "old 1")) << e.file;
+        }
         if (c.code == CAB_E_RESTORE)
         {
             EXPECT_EQ("old 2", fs.files["C:\\Out\\b_2.cab"]);

@@ -121,6 +121,19 @@ TEST_F(Dll, TheProgressWindowKeepsItsOwnerDisabledAndCancels)
         GetWindowTextA(progress, caption, sizeof(caption));
         GetDlgItemTextA(progress, IDCANCEL, button, sizeof(button));
         seen = std::string(IsWindowEnabled(owner) ? "enabled " : "disabled ") + std::to_string(length) + " " + caption + "|" + button;
+        // Every text in the system's message font, as in the program's dialogs.
+        NONCLIENTMETRICSA metrics = {};
+        metrics.cbSize = sizeof(metrics);
+        SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+        for (int id : {100, 102, IDCANCEL})
+        {
+            DWORD_PTR font = 0;
+            SendMessageTimeoutA(GetDlgItem(progress, id), WM_GETFONT, 0, 0, SMTO_NORMAL, 5000, &font);
+            LOGFONTA used = {};
+            GetObjectA(reinterpret_cast<HFONT>(font), sizeof(used), &used);
+            if (used.lfHeight != metrics.lfMessageFont.lfHeight || std::strcmp(used.lfFaceName, metrics.lfMessageFont.lfFaceName) != 0)
+                seen += " font of " + std::to_string(id) + ": " + used.lfFaceName + " " + std::to_string(used.lfHeight);
+        }
         PostMessageA(progress, WM_COMMAND, IDCANCEL, 0);
     });
     const int rc = Call(m_command, owner);
