@@ -131,7 +131,9 @@ TEST_F(Dll, TheProgressWindowKeepsItsOwnerDisabledAndCancels)
             SendMessageTimeoutA(GetDlgItem(progress, id), WM_GETFONT, 0, 0, SMTO_NORMAL, 5000, &font);
             LOGFONTA used = {};
             GetObjectA(reinterpret_cast<HFONT>(font), sizeof(used), &used);
-            if (used.lfHeight != metrics.lfMessageFont.lfHeight || std::strcmp(used.lfFaceName, metrics.lfMessageFont.lfFaceName) != 0)
+            // Under Wine the stock GUI font has the same LOGFONT, so its handle is told apart too.
+            if (used.lfHeight != metrics.lfMessageFont.lfHeight || std::strcmp(used.lfFaceName, metrics.lfMessageFont.lfFaceName) != 0 ||
+                reinterpret_cast<HGDIOBJ>(font) == GetStockObject(DEFAULT_GUI_FONT))
                 seen += " font of " + std::to_string(id) + ": " + used.lfFaceName + " " + std::to_string(used.lfHeight);
         }
         PostMessageA(progress, WM_COMMAND, IDCANCEL, 0);
