@@ -186,3 +186,24 @@ TEST_F(Dll, TheBufferIsNeverOverrunAndIsCutAtAWholeCharacter)
         EXPECT_EQ(len, i) << "size " << size;
     }
 }
+
+TEST_F(Dll, NamesWindowsCannotCreateAndATargetThatIsAFolderAreRefusedWithTheirLine)
+{
+    const std::string rest = " \"" + m_dir + "src\\\" \"@" + m_dir + "list.txt\"";
+    const struct { std::string target; const char* list; int code; const char* shown; } cases[] = {
+        {m_dir + "out", "a.txt\r\n", CAB_E_TARGET_IS_FOLDER, "out"},
+        {m_dir + "out\\", "a.txt\r\n", CAB_E_TARGET_IS_FOLDER, "out\\"},
+        {m_dir + "out\\keep.cab", "a.txt\r\nsub\\AUX.txt\r\n", CAB_E_DEVICE_NAME, "sub\\AUX.txt (" },
+        {m_dir + "out\\keep.cab", "\r\n\"a.txt.\"\r\n", CAB_E_TRAILING_DOT, "a.txt. ("},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.target + " " + c.list);
+        Write("list.txt", c.list);
+        EXPECT_EQ(c.code, Call("-a \"" + c.target + "\"" + rest)) << m_out;
+        EXPECT_NE(nullptr, std::strstr(m_out, c.shown)) << m_out;
+        EXPECT_EQ(c.code == CAB_E_TARGET_IS_FOLDER, std::strstr(m_out, "2行目") == nullptr) << m_out;
+        EXPECT_EQ("old", Read("out\\keep.cab"));
+        EXPECT_EQ("keep.cab ", OutNames());
+    }
+}
