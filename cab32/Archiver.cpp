@@ -368,14 +368,20 @@ bool SameAsWritten(const VerifiedCabinet& v, const WrittenCabinet& w)
     return true;
 }
 
-// The target must name a file: a name ending in a backslash, or one that is an
-// existing folder, is refused before anything is compressed.
-CabError CheckTarget(const CommandLine& command, FileOpener& files, LeadByteTest lead)
+// The targets must name files: a name ending in a backslash, or one of the
+// set's first 'count' members that is an existing folder, is refused before
+// anything is compressed.
+CabError CheckTarget(const CommandLine& command, FileOpener& files, LeadByteTest lead, size_t count)
 {
-    SourceInfo info;
-    if (EndsWithBackslash(command.cabinet, lead) || command.cabinet.back() == '/' ||
-        (files.Stat(command.cabinet, info) == 0 && info.isFolder))
+    if (EndsWithBackslash(command.cabinet, lead) || command.cabinet.back() == '/')
         return MakeError(CAB_E_TARGET_IS_FOLDER, command.cabinet);
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        SourceInfo info;
+        const std::string target = SetMemberPath(command.cabinet, i, lead);
+        if (files.Stat(target, info) == 0 && info.isFolder)
+            return MakeError(CAB_E_TARGET_IS_FOLDER, target);
+    }
     return CabError();
 }
 
@@ -477,11 +483,13 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     if (command.cabinetLimit != 0)
         cabinetLimit = std::min(cabinetLimit, command.cabinetLimit);
 
-    if (CabError e = CheckTarget(command, files, options.lead))
+    if (CabError e = CheckTarget(command, files, options.lead, 1))
         return e;
     std::vector<PlannedFile> plan;
     std::vector<PlannedCabinet> cabinets;
     if (CabError e = Plan(command, files, options, cabinetLimit, plan, cabinets))
+        return e;
+    if (CabError e = CheckTarget(command, files, options.lead, cabinets.size()))
         return e;
     uint64_t totalBytes = 0;
     for (const PlannedFile& p : plan)

@@ -377,22 +377,23 @@ TEST(Archive, EveryFailureAndCancelLeavesTheTargetsAndNoTemporaryFile)
     EXPECT_EQ((std::vector<RunPhase>{RunPhase::Listing, RunPhase::Writing, RunPhase::Verifying}), cancelledIn);
 }
 
-TEST(Archive, TargetsThatNameAFolderAreRefusedBeforeAnyFileIsRead)
+TEST(Archive, TargetsThatNameAFolderAreRefusedBeforeAnySourceIsRead)
 {
-    const struct { const char* command; bool folderExists; } cases[] = {
-        {"-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", true},
-        {"-a \"C:\\Out\\\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", false},
-        {"-a \"C:\\Out/\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", false},
+    const struct { const char* command; const char* folder; } cases[] = {
+        {"-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", "C:\\Out\\b.cab\\"},
+        {"-v100000 -a \"C:\\Out\\b.cab\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", "C:\\Out\\b_2.cab\\"},
+        {"-a \"C:\\Out\\\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", nullptr},
+        {"-a \"C:\\Out/\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", nullptr},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.command);
         MemFiles fs;
-        AddFiles(fs, {"a", "b"});
-        if (c.folderExists)
-            fs.folders.insert("C:\\Out\\b.cab\\");
+        AddFiles(fs, {Bytes(70000, 1), Bytes(70000, 2)});
+        if (c.folder)
+            fs.folders.insert(c.folder);
         std::vector<std::string> opened;
-        fs.onOpen = [&](const std::string& p) { opened.push_back(p); };
+        fs.onOpen = [&](const std::string& p) { if (p.find("respons") == std::string::npos) opened.push_back(p); };
         EXPECT_EQ(CAB_E_TARGET_IS_FOLDER, Archive(fs, c.command).code);
         EXPECT_EQ(std::vector<std::string>(), opened);
     }
