@@ -6,6 +6,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include <zlib.h>
+
 #include "cab32/CabFormat.h"
 #include "cab32/CabVerifier.h"
 #include "cab32/CabWriter.h"
@@ -27,6 +29,8 @@ struct PlannedFile
     uint16_t dosDate;   // last write, as the listing found it
     uint16_t dosTime;   // last write, as the listing found it
     uint16_t attribs;   // the attributes a CFFILE keeps
+    uint16_t listedLen; // bytes of its name as the response file lists it
+    uint32_t nameCrc;   // CRC-32 of its listed name, to find a list changed between the passes
     bool newFolder;     // the file opens a new folder
     bool newCabinet;    // the file opens a new cabinet of the set
 };
@@ -78,6 +82,11 @@ uint64_t WorstData(uint64_t u)
 bool Cancelled(const ArchiveOptions& options)
 {
     return options.control != nullptr && options.control->Cancelled();
+}
+
+uint32_t NameCrc(const std::string& name)
+{
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(name.data()), static_cast<uInt>(name.size())));
 }
 
 CabError Named(CabError e, const std::string& file)
@@ -323,6 +332,8 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
         PlannedFile p;
         p.size = info.size;
         p.nameLen = static_cast<uint16_t>(stored.size());
+        p.listedLen = static_cast<uint16_t>(name.size());
+        p.nameCrc = NameCrc(name);
         p.dosDate = info.dosDate;
         p.dosTime = info.dosTime;
         p.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
@@ -420,7 +431,7 @@ CabError Collect(BlockPipeline& pipe, CabWriter& writer, bool wait)
     {
         BlockPipeline::Block* b = pipe.Oldest();
         if (b->failed)
-            return MakeError(CAB_E_COMPRESS);
+            return MakeError(b->noMemory ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
         if (CabError e = writer.AddBlock(b->out.data(), b->outLen, b->inLen, b->csum))
             return e;
         pipe.Retire();
@@ -447,15 +458,76 @@ bool SameAsWritten(const VerifiedCabinet& v, const WrittenCabinet& w)
 {
     if (v.size != w.bytes || v.files != w.layout.files || v.tableCrc != w.tableCrc || v.setID != w.layout.setID ||
         v.iCabinet != w.layout.iCabinet || v.prevName != w.layout.prevName || v.nextName != w.layout.nextName ||
-        v.folders.size() != w.folders.size())
+        v.prevDisk != w.layout.prevName || v.nextDisk != w.layout.nextName || v.folders.size() != w.folders.size())
         return false;
     for (size_t i = 0; i < w.folders.size(); ++i)
     {
         if (v.folders[i].bytes != w.folders[i].bytes || v.folders[i].blocks != w.folders[i].blocks ||
-            v.folders[i].sums != w.folders[i].sums)
+            v.folders[i].stored != w.folders[i].stored)
             return false;
     }
     return true;
+}
+
+// The targets must name files: a name ending in a backslash, or one of the
+// set's first 'count' members that is an existing folder, is refused before
+// anything is compressed.
+CabError CheckTarget(const CommandLine& command, FileOpener& files, LeadByteTest lead, size_t count)
+{
+    if (EndsWithBackslash(command.cabinet, lead) || command.cabinet.back() == '/')
+        return MakeError(CAB_E_TARGET_IS_FOLDER, command.cabinet);
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        SourceInfo info;
+        const std::string target = SetMemberPath(command.cabinet, i, lead);
+        if (files.Stat(target, info) == 0 && info.isFolder)
+            return MakeError(CAB_E_TARGET_IS_FOLDER, target);
+    }
+    return CabError();
+}
+
+// Moves each existing target of the set aside into a temporary file beside it;
+// aside[i] is left empty where there was none.
+CabError MoveAside(FileOpener& files, const std::vector<WrittenCabinet>& written, std::vector<std::string>& aside)
+{
+    for (size_t i = 0; i < written.size(); ++i)
+    {
+        SourceInfo info;
+        if (files.Stat(written[i].target, info) != 0)
+            continue;
+        std::unique_ptr<ByteSink> reserve;
+        if (uint32_t sys = files.CreateTemp(written[i].target, reserve, aside[i]))
+        {
+            aside[i].clear();
+            return MakeError(CAB_E_TEMP_CREATE, written[i].target, sys);
+        }
+        reserve.reset();
+        if (uint32_t sys = files.Replace(written[i].target, aside[i]))
+        {
+            files.Remove(aside[i]);
+            aside[i].clear();
+            return MakeError(CAB_E_REPLACE, written[i].target, sys);
+        }
+    }
+    return CabError();
+}
+
+// Undoes a set's replacement after failure: the new members placed so far are
+// removed and the old ones brought back. An old member that cannot be brought
+// back stays in its temporary file, which the error then names.
+CabError PutBack(FileOpener& files, const std::vector<WrittenCabinet>& written, size_t placed,
+                 const std::vector<std::string>& aside, CabError failure)
+{
+    for (size_t i = 0; i < placed; ++i)
+        files.Remove(written[i].target);
+    for (size_t i = 0; i < written.size(); ++i)
+    {
+        if (aside[i].empty())
+            continue;
+        if (uint32_t sys = files.Replace(aside[i], written[i].target))
+            failure = MakeError(CAB_E_RESTORE, aside[i], sys);
+    }
+    return failure;
 }
 
 // Puts a set's cabinets in place: existing targets are first moved aside, so
@@ -476,50 +548,25 @@ CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, Tem
             return MakeError(CAB_E_REPLACE, w.target, kSysAccessDenied);
     }
     std::vector<std::string> aside(written.size());
+    CabError failure = MoveAside(files, written, aside);
     size_t placed = 0;
-    CabError failure;
-    for (size_t i = 0; i < written.size() && !failure; ++i)
-    {
-        SourceInfo info;
-        if (files.Stat(written[i].target, info) != 0)
-            continue;
-        std::unique_ptr<ByteSink> reserve;
-        if (uint32_t sys = files.CreateTemp(written[i].target, reserve, aside[i]))
-        {
-            failure = MakeError(CAB_E_TEMP_CREATE, written[i].target, sys);
-            break;
-        }
-        reserve.reset();
-        if (uint32_t sys = files.Replace(written[i].target, aside[i]))
-        {
-            files.Remove(aside[i]);
-            aside[i].clear();
-            failure = MakeError(CAB_E_REPLACE, written[i].target, sys);
-        }
-    }
     for (; placed < written.size() && !failure; ++placed)
     {
         if (uint32_t sys = files.Replace(written[placed].tempPath, written[placed].target))
             failure = MakeError(CAB_E_REPLACE, written[placed].target, sys);
     }
     if (failure)
-    {
-        for (size_t i = 0; i < placed; ++i)
-            files.Remove(written[i].target);
-        for (size_t i = 0; i < written.size(); ++i)
-        {
-            if (!aside[i].empty())
-                files.Replace(aside[i], written[i].target);
-        }
-        return failure;
-    }
+        return PutBack(files, written, placed, aside, failure);
     guard.Release();
+    // The new set is in place; an old member that cannot be deleted is reported.
     for (const std::string& path : aside)
     {
-        if (!path.empty())
-            files.Remove(path);
+        if (path.empty())
+            continue;
+        if (uint32_t sys = files.Remove(path))
+            failure = MakeError(CAB_E_CLEANUP, path, sys);
     }
-    return CabError();
+    return failure;
 }
 
 } // namespace
@@ -537,6 +584,8 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     if (command.cabinetLimit != 0)
         cabinetLimit = std::min(cabinetLimit, command.cabinetLimit);
 
+    if (CabError e = CheckTarget(command, files, options.lead, 1))
+        return e;
     std::vector<PlannedFile> plan;
     std::vector<PlannedCabinet> cabinets;
     {
@@ -546,6 +595,8 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
         if (CabError e = CheckDuplicateNames(command, files, options.lead, keys))
             return e;
     }
+    if (CabError e = CheckTarget(command, files, options.lead, cabinets.size()))
+        return e;
     uint64_t totalBytes = 0;
     for (const PlannedFile& p : plan)
         totalBytes += p.size;
@@ -579,6 +630,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
             w.layout.tableBytes = cabinets[c].tableBytes;
             w.layout.setID = options.setID;
             w.layout.iCabinet = static_cast<uint16_t>(c);
+            w.layout.limit = cabinetLimit;
             if (c > 0)
                 w.layout.prevName = NameOnly(SetMemberPath(command.cabinet, c - 1, options.lead), options.lead);
             if (c + 1 < cabinets.size())
@@ -597,12 +649,14 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                 if (entry.error)
                     return entry.error;
                 const std::string& name = entry.name;
+                if (name.size() != p.listedLen || NameCrc(name) != p.nameCrc)
+                    return MakeError(CAB_E_LIST_CHANGED, name);
                 std::string stored;
                 bool utf8 = false;
                 if (CabError e = StoredNameOf(command.baseFolder, files, name, stored, utf8))
                     return e;
                 if (stored.size() != p.nameLen || utf8 != ((p.attribs & kAttrNameIsUtf8) != 0))
-                    return MakeError(CAB_E_RESPONSE_READ, name);
+                    return MakeError(CAB_E_LIST_CHANGED, name);
                 if (p.newFolder)
                 {
                     // A folder starts with everything before it written.
@@ -692,8 +746,9 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     }
 
     // Read-back: every cabinet must hold exactly what was written. The blocks
-    // were decompressed again as they were made; here their checksums and the
-    // tables prove that the disk holds those very bytes.
+    // were decompressed again as they were made; here a CRC-32 of every CFDATA
+    // record read back, the header fields, the file table's CRC-32 and the set
+    // links are compared with what was written.
     if (control)
     {
         control->verifyTotal = report.cabinetBytes;

@@ -19,6 +19,7 @@ enum Cab32Result
     CAB_E_UNTERMINATED_QUOTE = 12,  // a double quote without its closing partner
     CAB_E_NO_CABINET_NAME = 13,     // no cabinet file name (or an empty one) after "-a"
     CAB_E_NO_BASE_FOLDER = 14,      // no base folder (or an empty one) after the cabinet name
+    CAB_E_TARGET_IS_FOLDER = 15,    // the cabinet name ends in a backslash or is an existing folder
 
     // Response files and the names they list.
     CAB_E_RESPONSE_OPEN = 20,       // a response file cannot be opened
@@ -39,6 +40,7 @@ enum Cab32Result
     CAB_E_SOURCE_CHANGED = 33,      // a listed file shrank between listing and reading
     CAB_E_FILE_TOO_LARGE = 34,      // a file that cannot fit one cabinet even stored (about 2 GiB, or the -v size)
     CAB_E_DUPLICATE_NAME = 35,      // two listed files would be stored under one name (letter case ignored)
+    CAB_E_LIST_CHANGED = 36,        // a response file listed other names when read again to store the files
 
     // The cabinet being written.
     CAB_E_CABINET_TOO_LARGE = 40,   // a cabinet would pass its planned size (an internal fault)
@@ -46,8 +48,14 @@ enum Cab32Result
     CAB_E_WRITE = 42,               // writing the temporary file failed (a full disk, for one)
     CAB_E_REPLACE = 43,             // the finished cabinet cannot be renamed over the target
     CAB_E_COMPRESS = 44,            // the compressor reported an error
+    CAB_E_RESTORE = 45,             // after a failure, an old member of a set cannot be put back (it stays in the file named)
+    CAB_E_CLEANUP = 46,             // the new set is in place but an old member moved aside cannot be deleted
 
     // Reading the finished cabinet back.
     CAB_E_VERIFY_READ = 50,         // the temporary cabinet cannot be read back
     CAB_E_VERIFY_FAILED = 51,       // a structure, checksum, size or content check failed
+
+    // Names that Windows cannot create.
+    CAB_E_TRAILING_DOT = 60,        // a name or folder ending in a dot or a space ("a.txt.", "a.txt ")
+    CAB_E_DEVICE_NAME = 61,         // a reserved device name as any component: CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension
 };

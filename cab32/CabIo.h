@@ -45,6 +45,11 @@ struct SourceInfo
     bool isFolder = false;  // the name is a folder
 };
 
+// Called from two threads at once: the run's own thread (Stat, CreateTemp,
+// Replace, Remove, and OpenRead for response files and the read-back) and the
+// read-ahead thread (OpenRead for response files, OpenData for the files to
+// store). An implementation must allow any of its calls to overlap with any
+// other; the sources and sinks it returns are each used by one thread only.
 class FileOpener
 {
 public:
@@ -65,7 +70,8 @@ public:
     virtual uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) = 0;
     // Renames temp over target, replacing an existing file.
     virtual uint32_t Replace(const std::string& tempPath, const std::string& target) = 0;
-    virtual void Remove(const std::string& path) = 0;
+    // Deletes a file.
+    virtual uint32_t Remove(const std::string& path) = 0;
     // The name a listed file is stored under (name is relative to base, which
     // ends in a backslash): its true name where the listing gave a short one.
     // utf8 tells that stored is UTF-8 rather than the ANSI code page. The

@@ -149,6 +149,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
         if (names[0].empty())
             return Damaged("empty cabinet name in a set link");
         (flag == kFlagPrevCabinet ? result.prevName : result.nextName) = names[0];
+        (flag == kFlagPrevCabinet ? result.prevDisk : result.nextDisk) = names[1];
     }
     if (h.cbCabinet != size || size > kMaxCabinetBytes)
         return Damaged("cbCabinet differs from the file size");
@@ -245,7 +246,8 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
             }
             if (DataChecksum(packed.data(), d.cbData, d.cbUncomp) != d.csum)
                 return Damaged("checksum mismatch");
-            summary.sums = static_cast<uint32_t>(crc32(summary.sums, head, 4));
+            summary.stored = static_cast<uint32_t>(crc32(summary.stored, head, sizeof(head)));
+            summary.stored = static_cast<uint32_t>(crc32(summary.stored, packed.data(), d.cbData));
             summary.bytes += d.cbUncomp;
             summary.blocks++;
             if (!decode)

@@ -27,10 +27,13 @@ struct VerifiedCabinet
     uint16_t iCabinet = 0;               // CFHEADER.iCabinet
     std::string prevName;                // previous cabinet of the set, empty when none
     std::string nextName;                // next cabinet of the set, empty when none
+    std::string prevDisk;                // disk name of the previous cabinet
+    std::string nextDisk;                // disk name of the next cabinet
 };
 
 // Without decode, the blocks are checked against their checksums only; the
-// caller then compares FolderSummary::sums with what it wrote. control, when
+// caller then compares FolderSummary::stored (a CRC-32 of every CFDATA record's
+// bytes) with the one computed as they were written. control, when
 // given, sees the bytes read and can cancel (CAB_E_CANCELLED).
 CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode = true,
                        RunControl* control = nullptr);

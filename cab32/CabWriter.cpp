@@ -31,9 +31,9 @@ uint64_t HeaderBytes(const std::string& prevName, const std::string& nextName)
 {
     uint64_t n = kHeaderSize;
     if (!prevName.empty())
-        n += prevName.size() + 2;
+        n += 2 * (prevName.size() + 1);
     if (!nextName.empty())
-        n += nextName.size() + 2;
+        n += 2 * (nextName.size() + 1);
     return n;
 }
 
@@ -73,7 +73,7 @@ CabError CabWriter::AddBlock(const uint8_t* payload, size_t cbData, size_t cbUnc
     if (cbData == 0 || cbData > maxData || cbUncomp == 0 || cbUncomp > kBlockSize ||
         folder.bytes % kBlockSize != 0 || folder.bytes + cbUncomp > kMaxFolderBytes)
         return Broken("block out of its bounds");
-    if (m_dataEnd + kDataHeaderSize + cbData > kMaxCabinetBytes)
+    if (m_dataEnd + kDataHeaderSize + cbData > m_layout.limit)
         return MakeError(CAB_E_CABINET_TOO_LARGE);
     CabData d;
     d.csum = csum;
@@ -87,7 +87,7 @@ CabError CabWriter::AddBlock(const uint8_t* payload, size_t cbData, size_t cbUnc
         return e;
     folder.blocks++;
     folder.bytes += cbUncomp;
-    folder.sums = Crc(folder.sums, head, 4);
+    folder.stored = Crc(Crc(folder.stored, head, sizeof(head)), payload, cbData);
     return CabError();
 }
 
@@ -180,14 +180,16 @@ CabError CabWriter::Finish()
     h.iCabinet = m_layout.iCabinet;
     std::vector<uint8_t> head(kHeaderSize);
     EncodeHeader(h, head.data());
-    // The set's links: each name is followed by an empty disk name.
+    // The set's links: each cabinet name, then the same text as its disk name.
     for (const std::string* name : {&m_layout.prevName, &m_layout.nextName})
     {
         if (name->empty())
             continue;
-        head.insert(head.end(), name->begin(), name->end());
-        head.push_back(0);
-        head.push_back(0);
+        for (int copy = 0; copy < 2; ++copy)
+        {
+            head.insert(head.end(), name->begin(), name->end());
+            head.push_back(0);
+        }
     }
     if (uint32_t err = m_sink.WriteAt(0, head.data(), head.size()))
         return MakeError(CAB_E_WRITE, std::string(), err);

@@ -21,7 +21,7 @@ struct FolderSummary
     uint64_t bytes = 0;   // uncompressed bytes
     uint32_t crc = 0;     // CRC-32 of the uncompressed bytes (known only from decoding)
     uint32_t blocks = 0;  // CFDATA blocks
-    uint32_t sums = 0;    // CRC-32 over the blocks' checksums, in order
+    uint32_t stored = 0;  // CRC-32 over every CFDATA record as stored (header and data), in order
 };
 
 // A cabinet's place in its set and what it will hold.
@@ -34,9 +34,11 @@ struct CabinetLayout
     uint16_t iCabinet = 0;    // index in the set, from 0
     std::string prevName;     // file name of the previous cabinet, empty for the first
     std::string nextName;     // file name of the next cabinet, empty for the last
+    uint64_t limit = kMaxCabinetBytes; // bytes the cabinet may take (-v can lower it)
 };
 
-// Bytes of the header with its previous and next cabinet names (disk names empty).
+// Bytes of the header with its previous and next cabinet names, each followed by
+// its disk name (the same text: extractors refuse an empty one).
 uint64_t HeaderBytes(const std::string& prevName, const std::string& nextName);
 
 class CabWriter

@@ -11,6 +11,41 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
+char Upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// True for the names Windows keeps for devices (CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9), which stay devices with any extension and trailing blanks.
+bool IsDeviceName(std::string_view part)
+{
+    std::string_view base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    std::string upper;
+    for (char c : base)
+        upper.push_back(Upper(c));
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL")
+        return true;
+    return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
+// Checks one component of a stored name (double-byte characters never end in a dot or a blank).
+CabError CheckComponent(std::string_view part, const std::string& name)
+{
+    if (part.empty())
+        return MakeError(CAB_E_EMPTY_NAME, name);
+    if (part == "." || part == "..")
+        return MakeError(CAB_E_PARENT_PATH, name);
+    if (part.back() == '.' || part.back() == ' ')
+        return MakeError(CAB_E_TRAILING_DOT, name);
+    if (IsDeviceName(part))
+        return MakeError(CAB_E_DEVICE_NAME, name);
+    return CabError();
+}
+
 } // namespace
 
 bool IsLeadByte932(unsigned char c)
@@ -196,11 +231,8 @@ CabError ValidateName(std::string& name, LeadByteTest lead)
             name[i] = '\\', c = '\\';
         if (i == name.size() || c == '\\')
         {
-            std::string_view part(name.data() + componentStart, i - componentStart);
-            if (part.empty())
-                return MakeError(CAB_E_EMPTY_NAME, name);
-            if (part == "." || part == "..")
-                return MakeError(CAB_E_PARENT_PATH, name);
+            if (CabError e = CheckComponent(std::string_view(name.data() + componentStart, i - componentStart), name))
+                return e;
             componentStart = i + 1;
             continue;
         }

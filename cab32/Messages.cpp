@@ -44,6 +44,7 @@ const char* ResultText(int code)
     case CAB_E_UNTERMINATED_QUOTE: return "引用符が閉じられていません";
     case CAB_E_NO_CABINET_NAME: return "キャビネットファイル名が指定されていません";
     case CAB_E_NO_BASE_FOLDER: return "基準フォルダが指定されていません";
+    case CAB_E_TARGET_IS_FOLDER: return "キャビネットファイル名がフォルダを指しています";
     case CAB_E_RESPONSE_OPEN: return "レスポンスファイルを開けません";
     case CAB_E_RESPONSE_READ: return "レスポンスファイルを読み込めません";
     case CAB_E_RESPONSE_SYNTAX: return "レスポンスファイルの書式が正しくありません";
@@ -60,13 +61,18 @@ const char* ResultText(int code)
     case CAB_E_SOURCE_CHANGED: return "読み込み中にファイルが小さくなりました";
     case CAB_E_FILE_TOO_LARGE: return "ファイルが大きすぎて格納できません";
     case CAB_E_DUPLICATE_NAME: return "同じ名前のファイルが2回指定されています";
+    case CAB_E_LIST_CHANGED: return "作成中にレスポンスファイルの内容が変わりました";
     case CAB_E_CABINET_TOO_LARGE: return "キャビネットファイルが予定の大きさを超えました";
     case CAB_E_TEMP_CREATE: return "一時ファイルを作成できません";
     case CAB_E_WRITE: return "キャビネットファイルに書き込めません";
     case CAB_E_REPLACE: return "キャビネットファイルを置き換えられません";
     case CAB_E_COMPRESS: return "圧縮に失敗しました";
+    case CAB_E_RESTORE: return "元のキャビネットファイルを戻せません。元のファイルはここに残っています";
+    case CAB_E_CLEANUP: return "キャビネットファイルは作成しましたが、古いファイルを削除できません";
     case CAB_E_VERIFY_READ: return "作成したキャビネットファイルを読み直せません";
     case CAB_E_VERIFY_FAILED: return "作成したキャビネットファイルの検査に失敗しました";
+    case CAB_E_TRAILING_DOT: return "末尾がピリオドや空白のファイル名・フォルダ名は格納できません";
+    case CAB_E_DEVICE_NAME: return "デバイス名(CON、NUL、COM1など)はファイル名・フォルダ名に使えません";
     default: return "エラーが発生しました";
     }
 }

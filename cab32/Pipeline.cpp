@@ -1,6 +1,8 @@
 #include "cab32/Pipeline.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "cab32/CabFormat.h"
 #include "cab32/Mszip.h"
@@ -62,6 +64,7 @@ BlockPipeline::Block* BlockPipeline::Fill()
     b.chained = false;
     b.folderStart = false;
     b.failed = false;
+    b.noMemory = false;
     return &b;
 }
 
@@ -91,11 +94,36 @@ void BlockPipeline::Retire()
     ++m_retired;
 }
 
+bool BlockPipeline::Compress(Block& b, const Block* prev, MszipEncoder& encoder, MszipDecoder& decoder,
+                             std::vector<uint8_t>& check)
+{
+    const uint8_t* dict = prev ? prev->in.data() : nullptr;
+    const size_t dictLen = prev ? prev->inLen : 0;
+    if (!encoder.Encode(dict, dictLen, b.in.data(), b.inLen, b.out.data(), b.outLen) ||
+        !decoder.Decode(dict, dictLen, b.out.data(), b.outLen, check.data(), b.inLen) ||
+        std::memcmp(check.data(), b.in.data(), b.inLen) != 0)
+        return false;
+    b.csum = DataChecksum(b.out.data(), static_cast<uint16_t>(b.outLen), static_cast<uint16_t>(b.inLen));
+    return true;
+}
+
 void BlockPipeline::Work()
 {
-    MszipEncoder encoder(m_level);
-    MszipDecoder decoder;
-    std::vector<uint8_t> check(kBlockSize);
+    // A worker that cannot allocate its coder fails every block it takes, so
+    // the run ends with an error instead of the process.
+    std::unique_ptr<MszipEncoder> encoder;
+    std::unique_ptr<MszipDecoder> decoder;
+    std::vector<uint8_t> check;
+    try
+    {
+        check.resize(kBlockSize);
+        encoder.reset(new MszipEncoder(m_level));
+        decoder.reset(new MszipDecoder());
+    }
+    catch (const std::bad_alloc&)
+    {
+        encoder.reset();
+    }
     for (;;)
     {
         uint64_t n;
@@ -108,13 +136,8 @@ void BlockPipeline::Work()
         }
         Block& b = m_slots[n % m_slots.size()];
         const Block* prev = b.chained ? &m_slots[(n + m_slots.size() - 1) % m_slots.size()] : nullptr;
-        const uint8_t* dict = prev ? prev->in.data() : nullptr;
-        const size_t dictLen = prev ? prev->inLen : 0;
-        b.failed = !encoder.Encode(dict, dictLen, b.in.data(), b.inLen, b.out.data(), b.outLen) ||
-                   !decoder.Decode(dict, dictLen, b.out.data(), b.outLen, check.data(), b.inLen) ||
-                   std::memcmp(check.data(), b.in.data(), b.inLen) != 0;
-        if (!b.failed)
-            b.csum = DataChecksum(b.out.data(), static_cast<uint16_t>(b.outLen), static_cast<uint16_t>(b.inLen));
+        b.noMemory = !encoder || !decoder;
+        b.failed = b.noMemory || !Compress(b, prev, *encoder, *decoder, check);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done[n % m_slots.size()] = 1;

@@ -14,6 +14,9 @@
 // dictionary stays in place until its reader is done with it.
 namespace cab32 {
 
+class MszipEncoder;
+class MszipDecoder;
+
 class BlockPipeline
 {
 public:
@@ -27,6 +30,7 @@ public:
         bool folderStart = false;  // the block opens a folder
         uint32_t csum = 0;         // CFDATA checksum of out, cbData and cbUncomp
         bool failed = false;       // zlib failed, or the block did not decompress to its input
+        bool noMemory = false;     // failed because the worker could not allocate its coder
     };
 
     BlockPipeline(unsigned threads, int level);
@@ -47,6 +51,9 @@ public:
 
 private:
     void Work();
+    // Compresses, checks and sums one block; false when it failed.
+    bool Compress(Block& b, const Block* prev, MszipEncoder& encoder, MszipDecoder& decoder,
+                  std::vector<uint8_t>& check);
     // Ends and joins the workers.
     void Stop();
 

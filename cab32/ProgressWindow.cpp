@@ -25,6 +25,19 @@ HINSTANCE ThisModule()
     return module;
 }
 
+// The font the system uses for message boxes, so the window's texts look like
+// those of the program's dialogs; the stock GUI font when it cannot be made.
+HFONT CreateMessageFont(bool& owned)
+{
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    HFONT font = nullptr;
+    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0))
+        font = CreateFontIndirectA(&metrics.lfMessageFont);
+    owned = font != nullptr;
+    return owned ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
 void RequestCancel(HWND window)
 {
     RunControl* control = reinterpret_cast<RunControl*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -90,7 +103,7 @@ public:
                                    owner, nullptr, module, &control);
         if (m_window == nullptr)
             return;
-        HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+        m_font = CreateMessageFont(m_ownsFont);
         RECT client;
         GetClientRect(m_window, &client);
         const int inner = client.right - 24;
@@ -106,7 +119,7 @@ public:
                             reinterpret_cast<HMENU>(IDCANCEL), module, nullptr),
         };
         for (HWND c : controls)
-            SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
         SendDlgItemMessageA(m_window, kIdBar, PBM_SETRANGE32, 0, kBarRange);
         ShowWindow(m_window, SW_SHOWNORMAL);
         UpdateWindow(m_window);
@@ -117,6 +130,8 @@ public:
     {
         if (m_window != nullptr)
             DestroyWindow(m_window);
+        if (m_ownsFont)
+            DeleteObject(m_font);
         if (m_registered)
             UnregisterClassA(kProgressClass, ThisModule());
     }
@@ -168,6 +183,8 @@ private:
     RunControl& m_control;
     HWND m_window = nullptr;
     bool m_registered = false;
+    HFONT m_font = nullptr;   // the texts' font
+    bool m_ownsFont = false;  // m_font was made here and is deleted with the window
     DWORD m_start = 0;
     std::string m_shownFile;
     std::string m_shownTime;

@@ -33,7 +33,13 @@ ReadAhead::~ReadAhead()
 ReadAhead::Entry ReadAhead::Next()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return !m_queue.empty(); });
+    m_changed.wait(lock, [&] { return !m_queue.empty() || m_failure != 0; });
+    if (m_queue.empty())
+    {
+        Entry failed;
+        failed.error.code = m_failure;
+        return failed;
+    }
     Entry e = std::move(m_queue.front());
     m_queue.pop_front();
     m_queuedBytes -= std::min(m_queuedBytes, e.head.size());
@@ -56,11 +62,9 @@ void ReadAhead::Push(Entry entry, size_t bytes)
 
 void ReadAhead::Fail(int code)
 {
-    Entry e;
-    e.error.code = code;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_queue.clear();
-    m_queue.push_back(std::move(e));
+    m_failure = code;
 }
 
 void ReadAhead::Run()

@@ -42,7 +42,8 @@ public:
 private:
     void Run();
     void Push(Entry entry, size_t bytes);
-    // Replaces whatever is queued by one failed entry (the thread could not go on).
+    // Drops whatever is queued: Next gives the failure from now on (the thread
+    // could not go on). Allocates nothing, so it can follow a failed allocation.
     void Fail(int code);
 
     const CommandLine& m_command;
@@ -55,6 +56,7 @@ private:
     std::deque<Entry> m_queue;
     size_t m_queuedBytes = 0;   // bytes held by queued entries
     bool m_stop = false;
+    int m_failure = 0;          // the code Next gives once the queue is dropped
     std::thread m_thread;
 };
 

@@ -252,9 +252,9 @@ uint32_t Win32Files::Replace(const std::string& tempPath, const std::string& tar
     return 0;
 }
 
-void Win32Files::Remove(const std::string& path)
+uint32_t Win32Files::Remove(const std::string& path)
 {
-    DeleteFileA(path.c_str());
+    return DeleteFileA(path.c_str()) ? 0 : GetLastError();
 }
 
 // Only a name with a '~' (a whole character, not a trail byte 0x7E) can hold

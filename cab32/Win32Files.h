@@ -17,7 +17,7 @@ public:
     uint32_t OpenData(const std::string& path, std::unique_ptr<ByteSource>& file) override;
     uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) override;
     uint32_t Replace(const std::string& tempPath, const std::string& target) override;
-    void Remove(const std::string& path) override;
+    uint32_t Remove(const std::string& path) override;
     uint32_t StoredName(const std::string& base, const std::string& name, std::string& stored, bool& utf8) override;
     std::string NameKey(const std::string& stored, bool utf8, bool (*lead)(unsigned char)) override;
 };

@@ -10,6 +10,9 @@ cd "$ROOT"
 # The code that needs no Windows, built on the host under the sanitizers.
 cmake --preset host >/dev/null
 cmake --build --preset host
+# The archiver's tests again under ThreadSanitizer (its threads share files and block slots).
+cmake --preset host-tsan >/dev/null
+cmake --build --preset host-tsan
 
 export WINEPREFIX="$ROOT/build/wineprefix"
 
@@ -24,6 +27,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
     trap "wineserver -k 2>/dev/null" EXIT
     rc=0
     ctest --preset host -j3 || rc=1
+    ctest --preset host-tsan || rc=1
     ctest --preset windows || rc=1
     wineserver -k 2>/dev/null || true
     exit $rc

@@ -12,6 +12,7 @@
 #include "cab32/Archiver.h"
 #include "cab32/CabFormat.h"
 #include "cab32/CabVerifier.h"
+#include "cab32/CabWriter.h"
 #include "cab32/CommandLine.h"
 #include "cab32/Lzx.h"
 #include "tests/fuzz/MemorySource.h"
@@ -33,6 +34,8 @@ public:
     size_t diskRoom = SIZE_MAX;                      // bytes all sinks together may write
     std::set<std::string> refuseAsTarget;            // the next Replace onto each of these fails
     std::function<void(const std::string&)> onOpen;  // called with every path opened for reading, may change it
+    std::function<uint32_t(const std::string&, const std::string&)> onReplace; // may refuse a rename (from, to)
+    std::function<uint32_t(const std::string&)> onRemove;  // may refuse a deletion
     RunControl control;                              // progress and cancel of the run
     int temps = 0;
 
@@ -79,12 +82,21 @@ public:
         Guard guard(lock);
         if (refuseAsTarget.erase(target))
             return 5;
+        if (uint32_t err = onReplace ? onReplace(tempPath, target) : 0)
+            return err;
         files[target] = files[tempPath];
         files.erase(tempPath);
         return 0;
     }
 
-    void Remove(const std::string& path) override { Guard guard(lock); files.erase(path); }
+    uint32_t Remove(const std::string& path) override
+    {
+        Guard guard(lock);
+        if (uint32_t err = onRemove ? onRemove(path) : 0)
+            return err;
+        files.erase(path);
+        return 0;
+    }
 
     // Short names listed for their true names: listed name -> (stored name, UTF-8).
     std::map<std::string, std::pair<std::string, bool>> longNames;
@@ -205,7 +217,7 @@ TEST(ResponseFile, LinesAreQuotedOrBareAndOnlyRelativeNamesInsideTheTreeAreStore
         {"  \"sub/a b.txt\"\t", CAB_OK, "sub\\a b.txt"},
         {"  bare with blanks.txt  ", CAB_OK, "bare with blanks.txt"},
         {" \t ", CAB_OK, nullptr},
-        {"..a\\b..\\c.txt", CAB_OK, "..a\\b..\\c.txt"},
+        {"..a\\b..c\\c.txt", CAB_OK, "..a\\b..c\\c.txt"},
         {"\x83\x5C\x95\x5C.txt", CAB_OK, "\x83\x5C\x95\x5C.txt"},     // ソ表.txt: trail bytes 0x5C
         {"\x94\x5C\\\x97\x7C.txt", CAB_OK, "\x94\x5C\\\x97\x7C.txt"}, // trail byte 0x7C is no '|'
         {"\"a.txt\" b", CAB_E_RESPONSE_SYNTAX, nullptr},
@@ -224,6 +236,23 @@ TEST(ResponseFile, LinesAreQuotedOrBareAndOnlyRelativeNamesInsideTheTreeAreStore
         {"a\tb.txt", CAB_E_BAD_NAME, nullptr},
         {"abc\x83", CAB_E_BAD_NAME, nullptr},      // lead byte without its trail
         {"a\x83\x1F.txt", CAB_E_BAD_NAME, nullptr}, // trail byte out of range
+        {"a.txt:zone", CAB_E_BAD_NAME, nullptr},      // an alternate data stream
+        {"a.txt.", CAB_E_TRAILING_DOT, nullptr},
+        {"\"a.txt \"", CAB_E_TRAILING_DOT, nullptr},
+        {"sub.\\a.txt", CAB_E_TRAILING_DOT, nullptr},
+        {"\"sub \\a.txt\"", CAB_E_TRAILING_DOT, nullptr},
+        {"CON", CAB_E_DEVICE_NAME, nullptr},
+        {"nul.txt", CAB_E_DEVICE_NAME, nullptr},
+        {"sub\\Aux", CAB_E_DEVICE_NAME, nullptr},
+        {"prn\\a.txt", CAB_E_DEVICE_NAME, nullptr},
+        {"com1.tar.gz", CAB_E_DEVICE_NAME, nullptr},
+        {"LPT9", CAB_E_DEVICE_NAME, nullptr},
+        {"\"con .txt\"", CAB_E_DEVICE_NAME, nullptr},
+        {"COM10", CAB_OK, "COM10"},
+        {"lpt0.c", CAB_OK, "lpt0.c"},
+        {"console.h", CAB_OK, "console.h"},
+        {"sub\\nul_.c", CAB_OK, "sub\\nul_.c"},
+        {"a.b.c", CAB_OK, "a.b.c"},
         {longName, CAB_OK, longName.c_str()},
         {std::string(256, 'n'), CAB_E_NAME_TOO_LONG, nullptr},
     };
@@ -313,6 +342,30 @@ TEST(Archive, EveryFailureAndCancelLeavesTheTargetsAndNoTemporaryFile)
              fs.onOpen = [&fs](const std::string& p) { fs.control.cancel = fs.control.cancel || p.find(".tmp") != std::string::npos; };
          }, nullptr},
         {"bad line", CAB_E_RESPONSE_SYNTAX, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\r\n\"b.txt\" x\r\n"; }, nullptr},
+        {"device name", CAB_E_DEVICE_NAME, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\r\nsub\\AUX.txt\r\n"; }, nullptr},
+        {"trailing dot", CAB_E_TRAILING_DOT, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\r\nf0.\r\n"; }, nullptr},
+        {"response edited between the passes", CAB_E_LIST_CHANGED, [](MemFiles& fs) {
+             fs.files["C:\\Src\\g1"] = fs.files["C:\\Src\\f1"];
+             fs.onOpen = [&fs, opened = 0](const std::string& p) mutable {
+                 if (p == "C:\\Src\\respons.txt" && ++opened == 2)
+                     fs.files[p] = "f0\ng1\n";
+             };
+         }, nullptr},
+        {"out of memory reading ahead", CAB_E_NO_MEMORY, [](MemFiles& fs) {
+             fs.onOpen = [](const std::string& p) { if (p == "C:\\Src\\f1") throw std::bad_alloc(); };
+         }, nullptr},
+        {"words swapped on the disk (block checksums unchanged)", CAB_E_VERIFY_FAILED, [](MemFiles& fs) {
+             fs.onOpen = [&fs](const std::string& p) {
+                 if (p.find(".tmp") == std::string::npos)
+                     return;
+                 std::string& cab = fs.files[p];
+                 const size_t data = static_cast<uint8_t>(cab[36]) + 256 * static_cast<uint8_t>(cab[37]) + kDataHeaderSize;
+                 std::swap_ranges(cab.begin() + data + 8, cab.begin() + data + 12, cab.begin() + data + 12);
+                 VerifiedCabinet v;
+                 MemorySource src(cab);
+                 EXPECT_FALSE(VerifyCabinet(src, v, false)); // the checksums alone miss it
+             };
+         }, nullptr},
     };
     std::vector<RunPhase> cancelledIn;
     for (const auto& c : cases)
@@ -331,7 +384,8 @@ TEST(Archive, EveryFailureAndCancelLeavesTheTargetsAndNoTemporaryFile)
         EXPECT_EQ("old 1", fs.files["C:\\Out\\b.cab"]);
         EXPECT_EQ("old 2", fs.files["C:\\Out\\b_2.cab"]);
         EXPECT_FALSE(fs.HasTemp());
-        EXPECT_TRUE(c.code != CAB_E_RESPONSE_SYNTAX || (e.line == 4 && e.responseFile == "C:\\Src\\respons.txt")) << e.line;
+        const bool badLine = c.code == CAB_E_RESPONSE_SYNTAX || c.code == CAB_E_DEVICE_NAME || c.code == CAB_E_TRAILING_DOT;
+        EXPECT_TRUE(!badLine || (e.line == 4 && e.responseFile == "C:\\Src\\respons.txt")) << e.line;
         if (c.code == CAB_E_CANCELLED)
             cancelledIn.push_back(fs.control.phase);
     }
@@ -390,6 +444,101 @@ TEST(Archive, StoresTrueNamesAndRefusesOneNameListedTwice)
     CabError e = Archive(fs, "-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" a.txt A.txt");
     EXPECT_EQ(CAB_E_DUPLICATE_NAME, e.code) << "names on the command line";
     EXPECT_EQ("A.txt", e.file);
+}
+
+TEST(Archive, TargetsThatNameAFolderAreRefusedBeforeAnySourceIsRead)
+{
+    const struct { const char* command; const char* folder; } cases[] = {
+        {"-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", "C:\\Out\\b.cab\\"},
+        {"-v100000 -a \"C:\\Out\\b.cab\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", "C:\\Out\\b_2.cab\\"},
+        {"-a \"C:\\Out\\\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", nullptr},
+        {"-a \"C:\\Out/\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", nullptr},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.command);
+        MemFiles fs;
+        AddFiles(fs, {Bytes(70000, 1), Bytes(70000, 2)});
+        if (c.folder)
+            fs.folders.insert(c.folder);
+        std::vector<std::string> opened;
+        fs.onOpen = [&](const std::string& p) { if (p.find("respons") == std::string::npos) opened.push_back(p); };
+        EXPECT_EQ(CAB_E_TARGET_IS_FOLDER, Archive(fs, c.command).code);
+        EXPECT_EQ(std::vector<std::string>(), opened);
+    }
+}
+
+TEST(Archive, ASetIsLinkedByNameAndEveryStepOfPuttingItInPlaceIsReported)
+{
+    auto holds = [](MemFiles& fs, const std::string& p, const char* text) { return fs.files.count(p) && fs.files[p] == text; };
+    const struct { const char* name; int code; std::function<void(MemFiles&)> setup; } cases[] = {
+        {"replaced", CAB_OK, [](MemFiles&) {}},
+        {"an old member cannot be put back", CAB_E_RESTORE, [&](MemFiles& fs) {
+             fs.refuseAsTarget.insert("C:\\Out\\b_2.cab");
+             fs.onReplace = [&](const std::string& from, const std::string&) {
+                 return from.find(".tmp") != std::string::npos && holds(fs, from, "old 1") ? 5u : 0u;
+             };
+         }},
+        {"an old member cannot be deleted", CAB_E_CLEANUP, [&](MemFiles& fs) {
+             fs.onRemove = [&](const std::string& p) { return holds(fs, p, "old 1") ? 32u : 0u; };
+         }},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        MemFiles fs;
+        AddFiles(fs, {Bytes(70000, 1), Bytes(70000, 2)});
+        fs.files["C:\\Out\\b.cab"] = "old 1";
+        fs.files["C:\\Out\\b_2.cab"] = "old 2";
+        c.setup(fs);
+        CabError e = Archive(fs, std::string("-v100000 ") + kProgramCommand);
+        EXPECT_EQ(c.code, e.code);
+        // The error names the temporary file that still holds the old member.
+        if (c.code != CAB_OK)
+        {
+            EXPECT_TRUE(e.file.find(".tmp") != std::string::npos && holds(fs, e.file, "old 1")) << e.file;
+        }
+        if (c.code == CAB_E_RESTORE)
+        {
+            EXPECT_EQ("old 2", fs.files["C:\\Out\\b_2.cab"]);
+            EXPECT_FALSE(fs.files.count("C:\\Out\\b.cab"));
+            continue;
+        }
+        VerifiedCabinet first, second;
+        ASSERT_FALSE(Verify(fs.files["C:\\Out\\b.cab"], first));
+        ASSERT_FALSE(Verify(fs.files["C:\\Out\\b_2.cab"], second));
+        EXPECT_EQ("b_2.cab|b_2.cab||", first.nextName + "|" + first.nextDisk + "|" + first.prevName + "|" + first.prevDisk);
+        EXPECT_EQ("|b.cab|b.cab", second.nextName + "|" + second.prevName + "|" + second.prevDisk);
+    }
+}
+
+TEST(Writer, ACabinetIsNeverWrittenPastItsLimit)
+{
+    std::string out;
+    struct : ByteSink
+    {
+        std::string* data;
+        uint32_t WriteAt(uint64_t offset, const void* p, size_t len) override
+        {
+            data->resize(std::max<size_t>(data->size(), offset + len));
+            std::memcpy(&(*data)[offset], p, len);
+            return 0;
+        }
+        uint32_t Flush() override { return 0; }
+    } sink;
+    sink.data = &out;
+    CabinetLayout layout;
+    layout.folders = 1;
+    layout.files = 1;
+    layout.tableBytes = kFileFixedSize + 2;
+    layout.limit = 65620; // two full blocks and the tables take 65,614 bytes
+    CabWriter writer(sink, layout);
+    ASSERT_FALSE(writer.BeginFolder());
+    const std::string block(kBlockSize, 'x');
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(block.data());
+    EXPECT_FALSE(writer.AddBlock(p, kBlockSize, kBlockSize, DataChecksum(p, kBlockSize, kBlockSize)));
+    EXPECT_FALSE(writer.AddBlock(p, kBlockSize, kBlockSize, DataChecksum(p, kBlockSize, kBlockSize)));
+    EXPECT_EQ(CAB_E_CABINET_TOO_LARGE, writer.AddBlock(p, 10, 10, DataChecksum(p, 10, 10)).code);
 }
 
 TEST(Verifier, DamagedCabinetsAreRejected)

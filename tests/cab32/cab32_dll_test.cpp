@@ -165,6 +165,21 @@ TEST_F(Dll, TheProgressWindowKeepsItsOwnerDisabledAndCancels)
         GetWindowTextA(progress, caption, sizeof(caption));
         GetDlgItemTextA(progress, IDCANCEL, button, sizeof(button));
         seen = std::string(IsWindowEnabled(owner) ? "enabled " : "disabled ") + std::to_string(length) + " " + caption + "|" + button;
+        // Every text in the system's message font, as in the program's dialogs.
+        NONCLIENTMETRICSA metrics = {};
+        metrics.cbSize = sizeof(metrics);
+        SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+        for (int id : {100, 102, IDCANCEL})
+        {
+            DWORD_PTR font = 0;
+            SendMessageTimeoutA(GetDlgItem(progress, id), WM_GETFONT, 0, 0, SMTO_NORMAL, 5000, &font);
+            LOGFONTA used = {};
+            GetObjectA(reinterpret_cast<HFONT>(font), sizeof(used), &used);
+            // Under Wine the stock GUI font has the same LOGFONT, so its handle is told apart too.
+            if (used.lfHeight != metrics.lfMessageFont.lfHeight || std::strcmp(used.lfFaceName, metrics.lfMessageFont.lfFaceName) != 0 ||
+                reinterpret_cast<HGDIOBJ>(font) == GetStockObject(DEFAULT_GUI_FONT))
+                seen += " font of " + std::to_string(id) + ": " + used.lfFaceName + " " + std::to_string(used.lfHeight);
+        }
         PostMessageA(progress, WM_COMMAND, IDCANCEL, 0);
     });
     const int rc = Call(m_command, owner);
@@ -269,4 +284,25 @@ TEST_F(Dll, ShortNamesAreStoredUnderTheirTrueNames)
     for (const auto& f : files)
         DeleteFileW((src + f.name).c_str());
     RemoveDirectoryW((src + L"\ud55c\uad6ddir").c_str());
+}
+
+TEST_F(Dll, NamesWindowsCannotCreateAndATargetThatIsAFolderAreRefusedWithTheirLine)
+{
+    const std::string rest = " \"" + m_dir + "src\\\" \"@" + m_dir + "list.txt\"";
+    const struct { std::string target; const char* list; int code; const char* shown; } cases[] = {
+        {m_dir + "out", "a.txt\r\n", CAB_E_TARGET_IS_FOLDER, "out"},
+        {m_dir + "out\\", "a.txt\r\n", CAB_E_TARGET_IS_FOLDER, "out\\"},
+        {m_dir + "out\\keep.cab", "a.txt\r\nsub\\AUX.txt\r\n", CAB_E_DEVICE_NAME, "sub\\AUX.txt (" },
+        {m_dir + "out\\keep.cab", "\r\n\"a.txt.\"\r\n", CAB_E_TRAILING_DOT, "a.txt. ("},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.target + " " + c.list);
+        Write("list.txt", c.list);
+        EXPECT_EQ(c.code, Call("-a \"" + c.target + "\"" + rest)) << m_out;
+        EXPECT_NE(nullptr, std::strstr(m_out, c.shown)) << m_out;
+        EXPECT_EQ(c.code == CAB_E_TARGET_IS_FOLDER, std::strstr(m_out, "2行目") == nullptr) << m_out;
+        EXPECT_EQ("old", Read("out\\keep.cab"));
+        EXPECT_EQ("keep.cab ", OutNames());
+    }
 }

@@ -32,12 +32,16 @@ check() { # extractor cabinet listing tree
         cabextract932) cabextract -q -e CP932 -d "$out" "$cab" ;;
         gcab) gcab -x -C "$out" "$cab" ;;
         7zz) (cd "$out" && 7zz x -y "$cab") ;;
-        bsdtar) (cd "$out" && bsdtar -xf "$cab") ;;
+        # bsdtar reads one cabinet at a time: each member of a set in turn. It warns that it
+        # does not join sets (and exits with 1) but extracts every file of the member.
+        bsdtar) (cd "$out" && for c in $(members "$cab"); do bsdtar -xf "$c"; done) ;;
         bsdtar932) (cd "$out" && bsdtar --options hdrcharset=CP932 -xf "$cab") ;;
         # Wine's cabarc leaves files continued from a previous cabinet to that one: each member in turn.
         cabarc) (cd "$out" && for c in $(members "$cab"); do "$WINE" cabarc -p X "$(winpath "$c")" || exit 1; done) ;;
         extrac32) "$WINE" extrac32 /Y /E /L "$(winpath "$out")" "$(winpath "$cab")" ;;
     esac > "$out.log" 2>&1 </dev/null
+    grep -v -e "Multivolume cabinet file is unsupported" -e "Error exit delayed" "$out.log" | grep -q "^bsdtar" &&
+        fail "$1 on $2: $(head -n 2 "$out.log" | tr '\n' ' ')"
     python3 "$ROOT/tests/cab32/trees.py" compare "$WORK/$4" "$out" "$WORK/$3.rsp.list" > "$out.diff" 2>&1 ||
         fail "$1 on $2: $(head -n 3 "$out.diff" | tr '\n' ' ')"
 }
@@ -70,7 +74,7 @@ for x in cabextract gcab 7zz bsdtar cabarc extrac32; do
     for c in ascii empties ascii1 ascii2; do check $x $c ${c%[0-9]} tree; done
 done
 for x in cabextract932 bsdtar932 cabarc extrac32; do check $x full full tree; done
-for x in cabextract 7zz cabarc; do check $x many many many; check $x ascii3 ascii tree; done
+for x in cabextract 7zz cabarc bsdtar; do check $x many many many; check $x ascii3 ascii tree; done
 
 # Attributes and dates, as 7-Zip lists them.
 7zz l -slt "$WORK/out/ascii.cab" > "$WORK/ascii.slt" 2>&1

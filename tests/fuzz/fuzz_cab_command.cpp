@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "cab32/Archiver.h"
@@ -21,10 +22,11 @@ constexpr size_t kDiskRoom = 4 << 20;
 class StringSink : public ByteSink
 {
 public:
-    explicit StringSink(std::string& data) : m_data(data) {}
+    StringSink(std::string& data, std::mutex& lock) : m_data(data), m_lock(lock) {}
 
     uint32_t WriteAt(uint64_t offset, const void* data, size_t len) override
     {
+        std::lock_guard<std::mutex> guard(m_lock);
         if (offset + len > kDiskRoom)
             return 112; // disk full
         if (m_data.size() < offset + len)
@@ -36,14 +38,63 @@ public:
 
 private:
     std::string& m_data;
+    std::mutex& m_lock;
 };
 
+// The archiver calls it from its own thread and its read-ahead thread at
+// once, so every call takes the lock.
 class FuzzFiles : public FileOpener
 {
 public:
     explicit FuzzFiles(std::string response) : m_response(std::move(response)) {}
 
     uint32_t Stat(const std::string& path, SourceInfo& info) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return StatLocked(path, info);
+    }
+
+    uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (uint32_t err = StatLocked(path, info))
+            return err;
+        if (info.isFolder)
+            return kSysAccessDenied;
+        auto written = m_written.find(path);
+        file.reset(new MemorySource(written != m_written.end() ? written->second : Content(path)));
+        info.dosDate = 0x2A43;
+        info.dosTime = 0x20A3;
+        return 0;
+    }
+
+    uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (target.compare(0, 7, "C:\\Out\\") != 0)
+            return 3;
+        tempPath = "C:\\Out\\~tmp" + std::to_string(++m_temps);
+        file.reset(new StringSink(m_written[tempPath], m_lock));
+        return 0;
+    }
+
+    uint32_t Replace(const std::string& tempPath, const std::string& target) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_written[target] = m_written[tempPath];
+        m_written.erase(tempPath);
+        return 0;
+    }
+
+    uint32_t Remove(const std::string& path) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_written.erase(path);
+        return 0;
+    }
+
+private:
+    uint32_t StatLocked(const std::string& path, SourceInfo& info)
     {
         info = SourceInfo();
         if (path == "C:\\Src" || path == "C:\\Src\\" || path == "C:\\Out" || path == "C:\\Out\\") {
@@ -61,38 +112,6 @@ public:
         return 0;
     }
 
-    uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) override
-    {
-        if (uint32_t err = Stat(path, info))
-            return err;
-        if (info.isFolder)
-            return kSysAccessDenied;
-        auto written = m_written.find(path);
-        file.reset(new MemorySource(written != m_written.end() ? written->second : Content(path)));
-        info.dosDate = 0x2A43;
-        info.dosTime = 0x20A3;
-        return 0;
-    }
-
-    uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) override
-    {
-        if (target.compare(0, 7, "C:\\Out\\") != 0)
-            return 3;
-        tempPath = "C:\\Out\\~tmp" + std::to_string(++m_temps);
-        file.reset(new StringSink(m_written[tempPath]));
-        return 0;
-    }
-
-    uint32_t Replace(const std::string& tempPath, const std::string& target) override
-    {
-        m_written[target] = m_written[tempPath];
-        m_written.erase(tempPath);
-        return 0;
-    }
-
-    void Remove(const std::string& path) override { m_written.erase(path); }
-
-private:
     std::string Content(const std::string& path) const
     {
         if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".txt") == 0)
@@ -101,6 +120,7 @@ private:
     }
 
     std::string m_response;
+    std::mutex m_lock;
     std::map<std::string, std::string> m_written;
     int m_temps = 0;
 };
