@@ -1,6 +1,6 @@
 #include "backup/BackupJob.h"
 
-#include "backup/Archiver.h"
+#include "backup/ArchiverLibrary.h"
 #include "framework/AfxMessageBox.h"
 #include "framework/CFileDialog.h"
 #include "framework/CWinThread.h"
@@ -51,7 +51,17 @@ private:
     HANDLE m_handle;
 };
 
+// How many paths of each group the after-run warning names.
 const int kSkippedFoldersShown = 5;
+
+// The list of files the archiver reads, in the program folder.
+const char kResponseFileName[] = "respons.txt";
+
+// Room for the archiver's output text; the program does not show it.
+const int kArchiverOutputSize = 1024;
+
+// The wildcard CollectFiles appends to a folder to list it.
+const char kEveryEntry[] = "*.*";
 
 std::wstring Widen(const CString& text)
 {
@@ -181,9 +191,7 @@ bool BackupJob::IsFolderIncluded(const CString& folderName)
 // wrong line.
 CString BackupJob::MakeRelativePath(const CString& fullPath) const
 {
-    CString source = !m_strResolvedSource.IsEmpty() ? m_strResolvedSource
-                     : m_pProject                   ? m_pProject->sourceFolder
-                                                    : CString();
+    CString source = SourceFolder();
     CString root(source);
     EnsureBackslash(root);
     CString walked;
@@ -209,13 +217,13 @@ void BackupJob::CollectFiles(CStdioFile* file, LPCTSTR folder)
     CString path(folder);
     EnsureBackslash(path);
     // As far as the ANSI calls reach: a deeper folder is reported, not walked.
-    if (path.GetLength() + 3 >= MAX_PATH) {
+    if (path.GetLength() + static_cast<int>(sizeof kEveryEntry - 1) >= MAX_PATH) {
         m_arrSkippedFolders.Add(folder);
         return;
     }
 
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(Widen(path + "*.*").c_str(), &entry);
+    HANDLE search = FindFirstFileW(Widen(path + kEveryEntry).c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
@@ -289,7 +297,8 @@ CString BackupJob::LeftOutWarning() const
     return text;
 }
 
-bool BackupJob::Run(Project* project)
+// Forgets what an earlier run left behind and takes project as the one to back up.
+void BackupJob::Reset(Project* project)
 {
     m_pProject = project;
     m_arrSkippedFolders.RemoveAll();
@@ -297,10 +306,18 @@ bool BackupJob::Run(Project* project)
     m_arrLinks.RemoveAll();
     m_arrDanglingLinks.RemoveAll();
     m_strResolvedSource.Empty();
-    if (!project)
-        return false;
+}
 
-    CString sourceFolder = project->sourceFolder;
+CString BackupJob::SourceFolder() const
+{
+    if (!m_strResolvedSource.IsEmpty())
+        return m_strResolvedSource;
+    return m_pProject ? m_pProject->sourceFolder : CString();
+}
+
+bool BackupJob::CheckSource()
+{
+    const CString& sourceFolder = m_pProject->sourceFolder;
     if (sourceFolder.IsEmpty()) {
         AfxMessageBox("ソースフォルダが指定されていません。", MB_OK);
         return false;
@@ -318,26 +335,25 @@ bool BackupJob::Run(Project* project)
     if (!fullPath) {
         char full[MAX_PATH] = "";
         DWORD length = GetFullPathNameA(sourceFolder, MAX_PATH, full, nullptr);
-        if (length > 0 && length < MAX_PATH) {
+        if (length > 0 && length < MAX_PATH)
             m_strResolvedSource = full;
-            sourceFolder = m_strResolvedSource;
-        }
     }
-    // The archiver is loaded before the user chooses a file, so that a missing
-    // library is told before any work is asked for.
-    ArchiverCommand archiver = GetArchiverCommand();
-    if (!archiver) {
-        AfxMessageBox("アーカイバ CAB32.dll を読み込めませんでした。", MB_OK);
-        return false;
-    }
+    return true;
+}
 
+bool BackupJob::ChooseCabinet(CString& cabinetPath)
+{
     CFileDialog dialog(FALSE, "cab", nullptr, 0, "キャビネットファイル(*.cab)|*.cab||");
-    dialog.m_ofn.lpstrInitialDir = project->backupFolder;
+    dialog.m_ofn.lpstrInitialDir = m_pProject->backupFolder;
     if (dialog.DoModal() != IDOK)
         return false;
+    cabinetPath = dialog.GetPathName();
+    return true;
+}
 
+bool BackupJob::WriteResponseFile(const CString& responsePath)
+{
     PrepareIgnoreLists();
-    CString responsePath = GetProgramFolder() + "respons.txt";
     CStdioFile responseFile;
     if (!responseFile.Open(responsePath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) {
         AfxMessageBox("レスポンスファイルの作成に失敗", MB_OK);
@@ -348,28 +364,31 @@ bool BackupJob::Run(Project* project)
     // leaves the archiver an incomplete list.
     bool collected = false;
     try {
-        CollectFiles(&responseFile, sourceFolder);
+        CollectFiles(&responseFile, SourceFolder());
         responseFile.Close();
         collected = true;
     } catch (CException& e) {
         e.Delete();
     } catch (...) {
     }
-    if (!collected) {
+    if (!collected)
         AfxMessageBox("ファイルアクセス中にエラーが発生しました。", MB_OK);
-        return false;
-    }
+    return collected;
+}
 
-    CString sourceWithBackslash = m_strResolvedSource.IsEmpty() ? project->sourceFolder : m_strResolvedSource;
+CString BackupJob::ComposeCommandLine(const CString& cabinetPath, const CString& responsePath) const
+{
+    CString sourceWithBackslash = SourceFolder();
     EnsureBackslash(sourceWithBackslash);
     CString commandLine;
-    commandLine.Format("-a \"%s\" \"%s\" \"@%s\"", dialog.GetPathName().GetString(), sourceWithBackslash.GetString(),
+    commandLine.Format("-a \"%s\" \"%s\" \"@%s\"", cabinetPath.GetString(), sourceWithBackslash.GetString(),
                        responsePath.GetString());
+    return commandLine;
+}
 
-    char output[1024];
-    int result = archiver(AfxGetMainWndHandle(), commandLine, output, sizeof(output) - 1);
-    bool succeeded = result == 0;
-    if (succeeded)
+bool BackupJob::ReportOutcome(bool archived) const
+{
+    if (archived)
         AfxMessageBox("成功しました。", MB_ICONINFORMATION);
     else
         AfxMessageBox("キャビネットファイルの作成に失敗しました。", MB_OK);
@@ -379,5 +398,30 @@ bool BackupJob::Run(Project* project)
         AfxMessageBox(warning, MB_OK | MB_ICONWARNING);
         return false;
     }
-    return succeeded;
+    return archived;
+}
+
+bool BackupJob::Run(Project* project)
+{
+    Reset(project);
+    if (!project || !CheckSource())
+        return false;
+    // The archiver is loaded before the user chooses a file, so that a missing
+    // library is told before any work is asked for.
+    ArchiverCommand archiver = GetArchiverCommand();
+    if (!archiver) {
+        AfxMessageBox("アーカイバ CAB32.dll を読み込めませんでした。", MB_OK);
+        return false;
+    }
+    CString cabinetPath;
+    if (!ChooseCabinet(cabinetPath))
+        return false;
+    CString responsePath = GetProgramFolder() + kResponseFileName;
+    if (!WriteResponseFile(responsePath))
+        return false;
+
+    char output[kArchiverOutputSize];
+    int result = archiver(AfxGetMainWndHandle(), ComposeCommandLine(cabinetPath, responsePath), output,
+                          sizeof(output) - 1);
+    return ReportOutcome(result == 0);
 }

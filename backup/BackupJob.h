@@ -46,6 +46,19 @@ public:
     CString LeftOutWarning() const;
 
 private:
+    void Reset(Project* project);
+    // The source folder the walk and the command line use: the resolved one, or the project's as stored.
+    CString SourceFolder() const;
+    // Tells the user when the source folder is not set or not there; resolves a relative one.
+    bool CheckSource();
+    // The save dialog, opened on the project's backup folder; false when cancelled.
+    bool ChooseCabinet(CString& cabinetPath);
+    // Writes the list of kept files to responsePath; false, after telling the user, when it could not.
+    bool WriteResponseFile(const CString& responsePath);
+    // The archiver's "-a cabinet source\ @response" command.
+    CString ComposeCommandLine(const CString& cabinetPath, const CString& responsePath) const;
+    // Tells the outcome, then what the walk left out; true only for a cabinet with nothing left out.
+    bool ReportOutcome(bool archived) const;
     CString MakeRelativePath(const CString& fullPath) const;
     void WriteLine(CStdioFile* file, const CString& fullPath);
 

@@ -1,4 +1,4 @@
-#include "backup/Archiver.h"
+#include "backup/ArchiverLibrary.h"
 #include "backup/BackupJob.h"
 #include "framework/CFileDialog.h"
 #include "framework/CWinThread.h"

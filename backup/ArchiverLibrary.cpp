@@ -1,4 +1,4 @@
-#include "backup/Archiver.h"
+#include "backup/ArchiverLibrary.h"
 
 #include "framework/CString.h"
 #include "project/ProgramFolder.h"

@@ -1,4 +1,4 @@
-// The cabinet archiver CAB32.dll, reached through its ordinal 1.
+// Loading the cabinet archiver CAB32.dll and reaching its command entry (ordinal 1).
 #pragma once
 
 #include <windows.h>
