@@ -25,7 +25,7 @@ bool ReadProjectFile(CArchive& ar, ProjectList& list)
             int index = list.InsertString(i, project->name);
             if (index < 0)
                 return false;
-            list.SetItemData(index, reinterpret_cast<DWORD_PTR>(project.release()));
+            SetProjectAt(list, index, project.release());
         }
         list.SetCurSel(selectedIndex);
         return true;
@@ -42,7 +42,7 @@ void WriteProjectFile(CArchive& ar, const ProjectList& list)
     int count = list.GetCount();
     ar << count << list.GetCurSel();
     for (int i = 0; i < count; i++) {
-        Project* project = reinterpret_cast<Project*>(list.GetItemData(i));
+        Project* project = ProjectAt(list, i);
         if (project) {
             project->Serialize(ar);
         } else {

@@ -5,6 +5,8 @@
 
 #include "framework/AfxTypes.h"
 
+class Project;
+
 class ProjectList
 {
 public:
@@ -25,3 +27,13 @@ public:
     // -1 clears the selection; an index that names no entry changes nothing.
     virtual void SetCurSel(int index) = 0;
 };
+
+// The rules every holder of the list follows: each entry's item datum is the
+// Project it shows, owned by the list's holder.
+
+// The project of entry index; null when there is no such entry.
+Project* ProjectAt(const ProjectList& list, int index);
+void SetProjectAt(ProjectList& list, int index, Project* project);
+// Appends a new project with the default settings and selects it; its index,
+// or -1 (nothing added) when the list refused the entry.
+int AppendDefaultProject(ProjectList& list);

@@ -73,12 +73,8 @@ void LoadProjectList(ProjectList& list, const CString& path)
         SetDamaged(path, true);
     }
 
-    if (list.GetCount() == 0) {
-        Project* project = new Project;
-        list.AddString(project->name);
-        list.SetCurSel(0);
-        list.SetItemData(0, reinterpret_cast<DWORD_PTR>(project));
-    }
+    if (list.GetCount() == 0)
+        AppendDefaultProject(list);
 }
 
 namespace {
@@ -186,9 +182,7 @@ void CloseProjectList(ProjectList& list, const CString& path)
             break;
     }
     int count = list.GetCount();
-    for (int i = 0; i < count; i++) {
-        Project* project = reinterpret_cast<Project*>(list.GetItemData(i));
-        delete project;
-    }
+    for (int i = 0; i < count; i++)
+        delete ProjectAt(list, i);
     list.ResetContent();
 }

@@ -16,9 +16,9 @@ CString GetProjectFilePath();
 void LoadProjectList(ProjectList& list, const CString& path);
 
 // Writes list to path and returns true when the whole file was written. The
-// new content goes to a ".tmp" file beside it first and replaces the file,
-// keeping its attributes, only once it is complete, so a failed save leaves the
-// previous file as it was. Where no file can be made beside it, the file is
+// new content goes to path + ".<process id>.tmp" first (two copies of the
+// program never share it) and replaces the file, keeping its attributes, only
+// once it is complete, so a failed save leaves the previous file as it was. Where no file can be made beside it, the file is
 // overwritten in place. Shows "ファイルのオープンに失敗しました。" when the file
 // cannot be opened for writing.
 bool SaveProjectList(ProjectList& list, const CString& path);

@@ -8,11 +8,15 @@
 #include "res/resource.h"
 #include "ui/AboutDialog.h"
 #include "ui/FolderPicker.h"
-#include "ui/ListBoxProjectList.h"
 
-#include <memory>
+namespace {
 
-BackupDialog::BackupDialog(CWnd* pParent) : CDialog(IDD_MAIN_DIALOG, pParent)
+// The system keeps the low four bits of a system command's id for itself.
+const UINT kSystemCommandMask = 0xFFF0;
+
+} // namespace
+
+BackupDialog::BackupDialog(CWnd* pParent) : CDialog(IDD_MAIN_DIALOG, pParent), m_projects(m_listProjects)
 {
     m_strBackupFolder = "";
     m_strIgnoreExt = "";
@@ -75,7 +79,7 @@ BOOL BackupDialog::OnInitDialog()
 
 void BackupDialog::OnSysCommand(UINT nID, LPARAM lParam)
 {
-    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+    if ((nID & kSystemCommandMask) == IDM_ABOUTBOX) {
         AboutDialog about;
         about.DoModal();
     } else {
@@ -112,7 +116,7 @@ Project* BackupDialog::GetSelectedProject()
     int index = m_listProjects.GetCurSel();
     if (index < 0)
         return nullptr;
-    return reinterpret_cast<Project*>(m_listProjects.GetItemData(index));
+    return ProjectAt(m_projects, index);
 }
 
 void BackupDialog::ShowSelectedProject()
@@ -140,7 +144,7 @@ void BackupDialog::OnChangeProjectName()
     m_listProjects.DeleteString(index);
     m_listProjects.InsertString(index, m_strProjectName);
     m_listProjects.SetCurSel(index);
-    m_listProjects.SetItemData(index, reinterpret_cast<DWORD_PTR>(project));
+    SetProjectAt(m_projects, index, project);
 }
 
 void BackupDialog::TakeEdit(CString Project::*field, const CString& member)
@@ -172,12 +176,8 @@ void BackupDialog::OnChangeIgnoreFolder()
 
 void BackupDialog::OnAdd()
 {
-    std::unique_ptr<Project> project(new Project);
-    int index = m_listProjects.AddString(project->name);
-    if (index < 0)
+    if (AppendDefaultProject(m_projects) < 0)
         return;
-    m_listProjects.SetCurSel(index);
-    m_listProjects.SetItemData(index, reinterpret_cast<DWORD_PTR>(project.release()));
     ShowSelectedProject();
 }
 
@@ -189,8 +189,7 @@ void BackupDialog::OnSelchangeProjectList()
 void BackupDialog::OnDestroy()
 {
     CDialog::OnDestroy();
-    ListBoxProjectList list(m_listProjects);
-    CloseProjectList(list, GetProjectFilePath());
+    CloseProjectList(m_projects, GetProjectFilePath());
 }
 
 void BackupDialog::OnDelete()
@@ -207,11 +206,7 @@ void BackupDialog::OnDelete()
     m_listProjects.DeleteString(index);
 
     if (m_listProjects.GetCount() == 0) {
-        std::unique_ptr<Project> project(new Project);
-        if (m_listProjects.AddString(project->name) >= 0) {
-            m_listProjects.SetCurSel(0);
-            m_listProjects.SetItemData(0, reinterpret_cast<DWORD_PTR>(project.release()));
-        }
+        AppendDefaultProject(m_projects);
     } else if (index < m_listProjects.GetCount()) {
         m_listProjects.SetCurSel(index);
     } else {
@@ -252,13 +247,6 @@ void BackupDialog::OnRunBackup()
 
 void BackupDialog::LoadProjects()
 {
-    ListBoxProjectList list(m_listProjects);
-    LoadProjectList(list, GetProjectFilePath());
+    LoadProjectList(m_projects, GetProjectFilePath());
     ShowSelectedProject();
-}
-
-bool BackupDialog::SaveProjects()
-{
-    ListBoxProjectList list(m_listProjects);
-    return SaveProjectList(list, GetProjectFilePath());
 }

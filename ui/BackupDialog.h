@@ -7,6 +7,7 @@
 #include "framework/CListBox.h"
 #include "framework/CString.h"
 #include "project/Project.h"
+#include "ui/ListBoxProjectList.h"
 
 class BackupDialog : public CDialog
 {
@@ -16,14 +17,14 @@ public:
 
     // Fills the list from project.dat (always at least one entry) and shows the selection.
     void LoadProjects();
-    // Writes the whole list to project.dat; true when the file was written completely.
-    bool SaveProjects();
     // The project of the selected entry, or null when no entry is selected.
     Project* GetSelectedProject();
     // Copies the selected project into the edits; nothing when no entry is selected.
     void ShowSelectedProject();
 
     CListBox m_listProjects;
+    // m_listProjects as the project store's list.
+    ListBoxProjectList m_projects;
     CString m_strBackupFolder;
     CString m_strIgnoreExt;
     CString m_strIgnoreFolder;

@@ -13,8 +13,8 @@ class MemoryProjectList : public ProjectList
 public:
     ~MemoryProjectList() override
     {
-        for (const Entry& entry : m_entries)
-            delete reinterpret_cast<Project*>(entry.data);
+        for (int i = 0; i < GetCount(); i++)
+            delete ProjectAt(*this, i);
     }
 
     void ResetContent() override { m_entries.clear(), m_selected = -1; }
@@ -39,7 +39,7 @@ public:
     int GetCurSel() const override { return m_selected; }
     void SetCurSel(int index) override { m_selected = index >= -1 && index < GetCount() ? index : m_selected; }
 
-    Project* At(int index) const { return reinterpret_cast<Project*>(GetItemData(index)); }
+    Project* At(int index) const { return ProjectAt(*this, index); }
     std::string Text(int index) const { return m_entries.at(static_cast<size_t>(index)).text; }
 
 private:
