@@ -3,6 +3,17 @@
 #include <climits>
 #include <cstring>
 
+namespace {
+
+// An archived string's length is a byte below kWordFollows, or kWordFollows and
+// a WORD below kDwordFollows, or both markers and a DWORD. kWideText in the WORD
+// marks a UTF-16 text, which this archive does not read.
+const BYTE kWordFollows = 0xFF;
+const WORD kWideText = 0xFFFE;
+const WORD kDwordFollows = 0xFFFF;
+
+} // namespace
+
 CArchive::CArchive(CByteStream* stream, UINT mode, int bufferSize)
     : m_stream(stream), m_loading((mode & load) != 0),
       m_buffer(static_cast<size_t>(bufferSize > 0 ? bufferSize : 4096))
@@ -164,12 +175,12 @@ CArchive& CArchive::operator>>(int& value)
 
 void CArchive::WriteStringLength(ULONGLONG length)
 {
-    if (length < 0xFF) {
+    if (length < kWordFollows) {
         *this << static_cast<BYTE>(length);
-    } else if (length < 0xFFFE) {
-        *this << static_cast<BYTE>(0xFF) << static_cast<WORD>(length);
+    } else if (length < kWideText) {
+        *this << kWordFollows << static_cast<WORD>(length);
     } else {
-        *this << static_cast<BYTE>(0xFF) << static_cast<WORD>(0xFFFF) << static_cast<DWORD>(length);
+        *this << kWordFollows << kDwordFollows << static_cast<DWORD>(length);
     }
 }
 
@@ -177,13 +188,13 @@ ULONGLONG CArchive::ReadStringLength()
 {
     BYTE byteLength;
     *this >> byteLength;
-    if (byteLength < 0xFF)
+    if (byteLength < kWordFollows)
         return byteLength;
     WORD wordLength;
     *this >> wordLength;
-    if (wordLength == 0xFFFE)
+    if (wordLength == kWideText)
         AfxThrowArchiveException(CArchiveException::genericException, m_stream->GetFilePath());
-    if (wordLength < 0xFFFF)
+    if (wordLength < kDwordFollows)
         return wordLength;
     DWORD dwordLength;
     *this >> dwordLength;

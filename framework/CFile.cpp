@@ -2,6 +2,10 @@
 
 namespace {
 
+// The open flags' access mode and sharing mode fields.
+const UINT kAccessMask = 0x0003;
+const UINT kShareMask = 0x0070;
+
 CString g_fullDiskSuffix;
 ULONGLONG g_fullDiskCapacity = 0;
 
@@ -34,12 +38,12 @@ CFile::~CFile()
 
 void CFile::MapOpenFlags(UINT openFlags, DWORD& access, DWORD& share, DWORD& creation)
 {
-    switch (openFlags & 3) {
+    switch (openFlags & kAccessMask) {
     case modeWrite: access = GENERIC_WRITE; break;
     case modeReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
     default: access = GENERIC_READ; break;
     }
-    switch (openFlags & 0x70) {
+    switch (openFlags & kShareMask) {
     case shareExclusive: share = 0; break;
     case shareDenyWrite: share = FILE_SHARE_READ; break;
     case shareDenyRead: share = FILE_SHARE_WRITE; break;
