@@ -2,6 +2,7 @@
 // program folder, starts the program and acts as its user through window messages.
 #include "res/resource.h"
 #include "tests/framework/TestSupport.h"
+#include "tests/project/project_dat.h"
 #include "tests/ui/dialog_driver.h"
 
 #include <gtest/gtest.h>
@@ -20,83 +21,22 @@ using testing_support::TempDir;
 
 namespace {
 
-const std::string kDefault = "名称未設定";
+using project_dat::File;
+using project_dat::Record;
 
-std::string Archived(const std::string& text) { return std::string(1, static_cast<char>(text.size())) + text; }
+const std::string kDefault = kDefaultName;
 
-std::string Record(const std::string& name, const std::string& source = "", const std::string& backup = "",
-                   const std::string& ext = "", const std::string& folders = "")
-{
-    return Archived(name) + Archived(source) + Archived(backup) + Archived(ext) + Archived(folders);
-}
-
-std::string ProjectFile(int count, int selected, const std::string& records, const char* magic = "KESTELVARNHOLM")
-{
-    return Archived(magic) + std::string(reinterpret_cast<char*>(&count), 4) +
-           std::string(reinterpret_cast<char*>(&selected), 4) + records;
-}
-
-bool WaitFor(const std::function<bool()>& condition)
-{
-    for (DWORD start = GetTickCount(); !condition(); Sleep(10))
-        if (GetTickCount() - start > 8000)
-            return false;
-    return true;
-}
-
-// The running program in its own program folder.
-class App
+// The running program in its own program folder, with what these tests read of its main dialog.
+class App : public ProgramDriver
 {
 public:
     explicit App(const TempDir& folder)
     {
-        char self[MAX_PATH];
-        std::string bin(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
-        bin.resize(bin.rfind('\\') + 1);
-        CopyFileA((bin + "Kestelvarnholm.exe").c_str(), folder / "Kestelvarnholm.exe", FALSE);
-        CopyFileA((bin + "CAB32.dll").c_str(), folder / "CAB32.dll", FALSE);
-        std::string commandLine = "\"" + std::string(folder / "Kestelvarnholm.exe") + "\" ignored-argument";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        if (CreateProcessA(folder / "Kestelvarnholm.exe", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                           folder.Path(), &startup, &m_process))
-            WaitFor([&] { return (main = FindDialog(m_process.dwProcessId, nullptr, "Kestelvarnholm Ver.1.00")) != nullptr; });
-    }
-    App(const App&) = delete;
-    ~App()
-    {
-        if (m_process.hProcess && WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess(m_process.hProcess, 1);
-        CloseHandle(m_process.hProcess);
-        CloseHandle(m_process.hThread);
+        std::string path(folder.Path());
+        if (Install(path))
+            Start(path, "ignored-argument");
     }
 
-    bool Exited(DWORD waitMs = 8000) const { return WaitForSingleObject(m_process.hProcess, waitMs) == WAIT_OBJECT_0; }
-
-    // Waits for a window owned by the main dialog (a box, the save dialog, the browser, the About box).
-    HWND WaitForOwned(const char* caption = nullptr)
-    {
-        HWND found = nullptr;
-        WaitFor([&] { return (found = FindDialog(m_process.dwProcessId, main, caption)) != nullptr; });
-        return found;
-    }
-    bool Answer(HWND window, int button)
-    {
-        PostMessageA(window, WM_COMMAND, button, 0);
-        return WaitFor([&] { return !IsWindow(window) || !IsWindowVisible(window); });
-    }
-    // Answers a message box owned by the main dialog and returns its text. Every box is titled with the
-    // executable's name.
-    std::string AnswerBox(int button)
-    {
-        HWND box = WaitForOwned();
-        EXPECT_EQ("Kestelvarnholm", box ? TextOf(box) : "<no box>");
-        std::string text = box ? TextOf(box, 0xFFFF) : "<no box>";
-        Answer(box, button);
-        return text;
-    }
-
-    HWND Item(int id) const { return GetDlgItem(main, id); }
     std::string Fields() const
     {
         std::string all;
@@ -121,7 +61,6 @@ public:
             all += Entry(i) + ",";
         return all + "@" + std::to_string(SendMessageA(Item(IDC_PROJECT_LIST), LB_GETCURSEL, 0, 0));
     }
-    void Press(int id, bool opensWindow = false) const { Click(main, id, opensWindow); }
     // Clicks entry index of the list with the mouse and waits until the list has taken it.
     void Pick(int index) const
     {
@@ -134,19 +73,6 @@ public:
             return SendMessageA(list, LB_GETCURSEL, 0, 0) == index && TextOf(Item(IDC_PROJECT_NAME)) == Entry(index);
         })) << "the click did not show entry " << index;
     }
-    // True when no window owned by the main dialog shows up within half a second.
-    bool NothingOpens() const
-    {
-        Sleep(500);
-        return FindDialog(m_process.dwProcessId, main) == nullptr;
-    }
-    // Types at the end of an edit, one keystroke per character; clear first selects all and deletes it.
-    void Type(int id, const std::string& text, bool clear = false) const
-    {
-        SendMessageA(Item(id), EM_SETSEL, clear ? 0 : 0x7FFF, clear ? -1 : 0x7FFF);
-        for (char ch : clear ? "\b" + text : text)
-            SendMessageA(Item(id), WM_CHAR, static_cast<unsigned char>(ch), 1);
-    }
     bool CloseWithEscape()
     {
         PostMessageA(Item(IDC_PROJECT_LIST), WM_KEYDOWN, VK_ESCAPE, 1);
@@ -154,14 +80,10 @@ public:
     }
     bool CloseWithAltF4()
     {
-        PostMessageA(main, WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29));
+        const LPARAM kAltDown = 1 << 29;
+        PostMessageA(main, WM_SYSKEYDOWN, VK_F4, 1 | kAltDown);
         return Exited();
     }
-
-    HWND main = nullptr;
-
-private:
-    PROCESS_INFORMATION m_process = {};
 };
 
 // The cabinet with the fields that change from run to run (set ID, file dates
@@ -196,12 +118,12 @@ protected:
 // back; the About item opens its box over the main dialog.
 TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
 {
-    const std::string fresh = ProjectFile(1, 0, Record(kDefault));
+    const std::string fresh = File(1, 0, Record(kDefault));
     const std::string kept = Record("one", "C:\\a") + Record("two");
     const struct { const char* name; std::string file, list, fields, written; const char* typed; } cases[] = {
         { "no file", "", kDefault + ",@0", kDefault + "||||", fresh, "" },
-        { "damaged header", ProjectFile(1, 0, Record("lost"), "KESTELVARNHOLx"), kDefault + ",@0", kDefault + "||||", fresh, "" },
-        { "short file", ProjectFile(3, 1, kept), "one,two,@-1", "||||", ProjectFile(2, -1, kept), "N" },
+        { "damaged header", File(1, 0, Record("lost"), "KESTELVARNHOLx"), kDefault + ",@0", kDefault + "||||", fresh, "" },
+        { "short file", File(3, 1, kept), "one,two,@-1", "||||", File(2, -1, kept), "N" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,7 +204,7 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
         ASSERT_TRUE(app.Exited());
     }
     const std::string docs = Record("Docs", "C:\\docs", "D:\\save", "obj,h", "Debug");
-    EXPECT_EQ(ProjectFile(3, 2, Record(kDefault) + Record(kDefault) + docs), ProjectDat());
+    EXPECT_EQ(File(3, 2, Record(kDefault) + Record(kDefault) + docs), ProjectDat());
 
     App app(m_program);
     ASSERT_NE(nullptr, app.main);
@@ -306,7 +228,7 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
     }
     EXPECT_EQ(kDefault + "||||", app.Fields());
     ASSERT_TRUE(app.CloseWithEscape());
-    EXPECT_EQ(ProjectFile(1, 0, Record(kDefault)), ProjectDat());
+    EXPECT_EQ(File(1, 0, Record(kDefault)), ProjectDat());
 }
 
 // With no source folder, or a missing one, a run only reports. The folder buttons open the browser at
@@ -325,7 +247,7 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
                           " && printf alpha > a.txt && printf beta > sub/b.h && printf obj > sub/c.obj && "
                           "printf dbg > Debug/x.txt && printf h > .hidden && printf zed > z.txt"));
     // Stored with a trailing backslash: the shell gives the path back without one.
-    WriteProjectDat(ProjectFile(1, 0, Record("p", "", backup + "\\", "obj", "Debug")));
+    WriteProjectDat(File(1, 0, Record("p", "", backup + "\\", "obj", "Debug")));
     App app(m_program);
     ASSERT_NE(nullptr, app.main);
     app.Press(IDC_RUN_BACKUP, true);
@@ -363,15 +285,7 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
 
     app.Type(IDC_SOURCE_FOLDER, std::string(m_work / "tree"), true);
     app.Press(IDC_RUN_BACKUP, true);
-    HWND save = app.WaitForOwned("名前を付けて保存");
-    ASSERT_NE(nullptr, save);
-    // The file-name field: the combo box 0x47C or the edit inside it.
-    HWND name = GetDlgItem(save, 0x47C);
-    ASSERT_NE(nullptr, name);
-    if (HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr))
-        name = edit;
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((m_work / "backup.cab").GetString()));
-    ASSERT_TRUE(app.Answer(save, IDOK));
+    ASSERT_TRUE(app.ChooseFile(std::string(m_work / "backup.cab")));
     EXPECT_EQ("成功しました。", app.AnswerBox(IDOK));
 
     // In walk order: the subfolder's lines where it stands in the listing, before the later file.
@@ -387,7 +301,7 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
     app.Press(IDC_DELETE, true);
     app.AnswerBox(IDYES);
     ASSERT_TRUE(app.CloseWithEscape());
-    EXPECT_EQ(ProjectFile(1, 0, Record("p", std::string(m_work / "tree"), backup, "obj", "Debug")), ProjectDat());
+    EXPECT_EQ(File(1, 0, Record("p", std::string(m_work / "tree"), backup, "obj", "Debug")), ProjectDat());
     for (const std::string& dir : { source, backup, std::string(folder) })
         RemoveDirectoryA(dir.c_str());
 }
@@ -449,17 +363,11 @@ TEST_F(EndToEnd, EveryFileUnderItsOwnNameAndA932TreeAsBefore)
                 sevenZipReads.push_back("./" + f.first + "=" + f.second + "\n");
         }
 
-        WriteProjectDat(ProjectFile(1, 0, Record("p", std::string(m_work / "tree"))));
+        WriteProjectDat(File(1, 0, Record("p", std::string(m_work / "tree"))));
         App app(m_program);
         ASSERT_NE(nullptr, app.main);
         app.Press(IDC_RUN_BACKUP, true);
-        HWND save = app.WaitForOwned("名前を付けて保存");
-        ASSERT_NE(nullptr, save);
-        HWND name = GetDlgItem(save, 0x47C);
-        if (HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr))
-            name = edit;
-        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>((m_work / "x.cab").GetString()));
-        ASSERT_TRUE(app.Answer(save, IDOK));
+        ASSERT_TRUE(app.ChooseFile(std::string(m_work / "x.cab")));
         EXPECT_EQ("成功しました。", app.AnswerBox(IDOK));
         if (!c.warning.empty()) {
             EXPECT_EQ(c.warning, app.AnswerBox(IDOK));

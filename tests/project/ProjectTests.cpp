@@ -4,6 +4,7 @@
 #include "project/ProjectStore.h"
 #include "tests/framework/TestSupport.h"
 #include "tests/project/MemoryProjectList.h"
+#include "tests/project/project_dat.h"
 
 #include <gtest/gtest.h>
 
@@ -16,18 +17,12 @@ typedef std::vector<std::string> Texts;
 
 const char kOpenFailed[] = "ファイルのオープンに失敗しました。";
 const char kRetry[] = "データの保存に失敗しました。\n再トライしますか？";
-const std::string kMagic = "\x0E" "KESTELVARNHOLM";
+using project_dat::Archived;
+using project_dat::File;
+using project_dat::Int32;
+using project_dat::Record;
 
-// Little-endian, as on every Windows machine.
-static std::string Int32(int value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
-
-// A string as archived (length below 255).
-static std::string Text(const std::string& text) { return static_cast<char>(text.size()) + text; }
-static std::string Record(const std::string& name) { return Text(name) + std::string(4, '\0'); }
-static std::string File(int count, int selected, const std::string& records)
-{
-    return kMagic + Int32(count) + Int32(selected) + records;
-}
+const std::string kMagic = Archived(project_dat::kMagic);
 
 // The default project's record is 15 bytes.
 const std::string kDefaultFile = File(1, 0, std::string("\x0A\x96\xBC\x8F\xCC\x96\xA2\x90\xDD\x92\xE8\0\0\0\0", 15));
@@ -67,9 +62,9 @@ TEST(ProjectRecord, LoadingReplacesEveryFieldOfAUsedRecord)
                            "|" + used.ignoredFolders);
     };
     EXPECT_EQ("表示|C:\\ソース\\表|D:\\a, b ||,",
-              load(Text("表示") + Text("C:\\ソース\\表") + Text("D:\\a, b ") + Text("") + Text(",")));
+              load(Archived("表示") + Archived("C:\\ソース\\表") + Archived("D:\\a, b ") + Archived("") + Archived(",")));
     try { // data ending inside the third string: the first two fields are new
-        load(Text("new") + Text("src") + "\x09" "abc");
+        load(Archived("new") + Archived("src") + "\x09" "abc");
         ADD_FAILURE() << "no error";
     } catch (CArchiveException& e) {
         EXPECT_EQ(CArchiveException::endOfFile, e.m_cause);
@@ -86,8 +81,8 @@ TEST_F(ProjectStore, ReadingEveryKindOfFileSilently)
     } cases[] = {
         {"no file", "<none>", byDefault},
         {"empty file", "", byDefault},
-        {"magic plus one character", "\x0F" "KESTELVARNHOLMX" + Int32(1) + Int32(0) + Record("a"), byDefault},
-        {"magic in lower case", "\x0E" "kestelvarnholm" + Int32(1) + Int32(0) + Record("a"), byDefault},
+        {"magic plus one character", File(1, 0, Record("a"), "KESTELVARNHOLMX"), byDefault},
+        {"magic in lower case", File(1, 0, Record("a"), "kestelvarnholm"), byDefault},
         {"ends inside the count", kMagic + "\x01\x00", byDefault},
         {"ends inside the selection", kMagic + Int32(1) + "\x01", byDefault},
         {"count 3, two whole records", File(3, 0, Record("a") + Record("b") + "\x05xy"), "a=a,b=b,-1"},
@@ -109,9 +104,9 @@ TEST_F(ProjectStore, SavingKeepsEveryByteAndKeepsADamagedOrUnreadableFileAsBak)
     EXPECT_EQ(kDefaultFile, ReadBytes(DataPath()));
 
     // A long text crosses the file buffer both ways.
-    std::string bytes = File(3, 2, Text("表示") + Text("C:\\ソース\\表") + Text("D:\\バックアップ") + Text("obj, h,,表") +
-                                       "\xFF\x88\x13" + std::string(5000, 'f') + Record("") + Text("a,b") + Text(" x ") +
-                                       Text("") + Text(",") + Text("\x81\x40"));
+    std::string bytes = File(3, 2, Archived("表示") + Archived("C:\\ソース\\表") + Archived("D:\\バックアップ") + Archived("obj, h,,表") +
+                                       "\xFF\x88\x13" + std::string(5000, 'f') + Record("") + Archived("a,b") + Archived(" x ") +
+                                       Archived("") + Archived(",") + Archived("\x81\x40"));
     EXPECT_EQ("表示=表示,=,a,b=a,b,2", Loaded(bytes));
     EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
     EXPECT_EQ(bytes, ReadBytes(DataPath()));

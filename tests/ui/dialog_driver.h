@@ -1,11 +1,36 @@
-// Finding and answering dialogs through window messages, in this process or in another one.
+// Finding and answering dialogs through window messages, in this process or in another one, and the
+// real program started in a scratch program folder and driven as its user would.
 #pragma once
 #include <windows.h>
 
+#include "res/resource.h"
+
 #include <commctrl.h>
+#include <dlgs.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+
+// The program's main dialog, its message boxes and its save dialog as the user sees them.
+const char kMainCaption[] = "Kestelvarnholm Ver.1.00";
+const char kBoxCaption[] = "Kestelvarnholm";
+const char kSaveCaption[] = "名前を付けて保存";
+// The name a new project gets.
+const char kDefaultName[] = "名称未設定";
+// The static control that holds a message box's text.
+const int kMessageBoxText = 0xFFFF;
+// The save dialog's file-name field: a combo box, or the edit inside it.
+const int kFileNameCombo = cmb13;
+
+// Polls condition every 10 ms; false when it has not held within milliseconds.
+inline bool WaitFor(const std::function<bool()>& condition, DWORD milliseconds = 10000)
+{
+    for (DWORD start = GetTickCount(); !condition(); Sleep(10))
+        if (GetTickCount() - start > milliseconds)
+            return false;
+    return true;
+}
 
 inline std::string TextOf(HWND hWnd, int id = 0)
 {
@@ -65,3 +90,143 @@ inline void ExpectCentredOn(HWND window, HWND around)
     EXPECT_NEAR(w.left + w.right, info.rcWork.left + info.rcWork.right, 2);
     EXPECT_NEAR(w.top + w.bottom, info.rcWork.top + info.rcWork.bottom, 2);
 }
+
+// One copy of the real program (Kestelvarnholm.exe and CAB32.dll, copied from beside the test program)
+// in a program folder of its own, driven through window messages; ended when it goes.
+class ProgramDriver
+{
+public:
+    ProgramDriver() = default;
+    ProgramDriver(const ProgramDriver&) = delete;
+    ProgramDriver& operator=(const ProgramDriver&) = delete;
+    ~ProgramDriver()
+    {
+        if (m_process.hProcess && WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT &&
+            TerminateProcess(m_process.hProcess, 1))
+            WaitForSingleObject(m_process.hProcess, 5000);
+        CloseHandle(m_process.hProcess);
+        CloseHandle(m_process.hThread);
+    }
+
+    // Copies the program and its archiver into folder (ending in a backslash).
+    static bool Install(const std::string& folder)
+    {
+        char self[MAX_PATH] = "";
+        std::string bin(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
+        bin.resize(bin.rfind('\\') + 1);
+        return CopyFileA((bin + "Kestelvarnholm.exe").c_str(), (folder + "Kestelvarnholm.exe").c_str(), FALSE) &&
+               CopyFileA((bin + "CAB32.dll").c_str(), (folder + "CAB32.dll").c_str(), FALSE);
+    }
+    // Starts the program installed in folder (ending in a backslash), with folder as its current folder; true
+    // once its main dialog is shown and idle.
+    bool Start(const std::string& folder, const std::string& arguments = "")
+    {
+        std::string exe = folder + "Kestelvarnholm.exe", line = "\"" + exe + "\" " + arguments;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                            &m_process))
+            return false;
+        WaitFor([&] { return (main = FindDialog(Pid(), nullptr, kMainCaption)) != nullptr || Exited(0); }, 15000);
+        return main && WaitForInputIdle(m_process.hProcess, 5000) != WAIT_FAILED;
+    }
+
+    DWORD Pid() const { return m_process.dwProcessId; }
+    bool Exited(DWORD waitMs = 10000) const
+    {
+        return WaitForSingleObject(m_process.hProcess, waitMs) == WAIT_OBJECT_0;
+    }
+    HWND Item(int id) const { return GetDlgItem(main, id); }
+    // Read with a time-out: a program stuck in a box must not stop the test.
+    std::string Text(int id) const
+    {
+        char text[2048] = "";
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(Item(id), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000,
+                            &result);
+        return text;
+    }
+    // Replaces an edit's text; the dialog hears of it (EN_CHANGE) before this returns.
+    void SetText(int id, const std::string& text) const
+    {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 5000,
+                            &result);
+    }
+    // Types at the end of an edit, one keystroke per character; clear first selects all and deletes it.
+    void Type(int id, const std::string& text, bool clear = false) const
+    {
+        const int kPastTheEnd = 0x7FFF;
+        SendMessageA(Item(id), EM_SETSEL, clear ? 0 : kPastTheEnd, clear ? -1 : kPastTheEnd);
+        for (char ch : clear ? "\b" + text : text)
+            SendMessageA(Item(id), WM_CHAR, static_cast<unsigned char>(ch), 1);
+    }
+    void Press(int id, bool opensWindow = false) const { Click(main, id, opensWindow); }
+
+    // A visible dialog owned by the main dialog (a box, the save dialog, the browser, the About box).
+    HWND WaitForOwned(const char* caption = nullptr, DWORD milliseconds = 10000) const
+    {
+        HWND found = nullptr;
+        WaitFor([&] { return (found = FindDialog(Pid(), main, caption)) != nullptr; }, milliseconds);
+        return found;
+    }
+    // The next message box of the program, owned by the main dialog or by none (while it closes); null when
+    // none came within milliseconds (0: looks once).
+    HWND WaitForBox(DWORD milliseconds = 10000) const
+    {
+        HWND box = nullptr;
+        WaitFor([&] { return (box = FindBox()) != nullptr || Exited(0); }, milliseconds);
+        return box;
+    }
+    // Presses button in window and waits until it has gone.
+    static bool Answer(HWND window, int button)
+    {
+        PostMessageA(window, WM_COMMAND, button, 0);
+        return WaitFor([&] { return !IsWindow(window) || !IsWindowVisible(window); });
+    }
+    // Answers the next message box and returns its text; every box is titled with the executable's name.
+    std::string AnswerBox(int button) const
+    {
+        HWND box = WaitForBox();
+        EXPECT_EQ(kBoxCaption, box ? TextOf(box) : "<no box>");
+        std::string text = box ? TextOf(box, kMessageBoxText) : "<no box>";
+        Answer(box, button);
+        return text;
+    }
+    // Types path as the file name into the save dialog and accepts it.
+    bool ChooseFile(const std::string& path) const
+    {
+        HWND save = WaitForOwned(kSaveCaption);
+        HWND name = save ? GetDlgItem(save, kFileNameCombo) : nullptr;
+        if (!name)
+            return false;
+        if (HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr))
+            name = edit;
+        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        return Answer(save, IDOK);
+    }
+    // True when no window owned by the main dialog shows up within half a second.
+    bool NothingOpens() const
+    {
+        Sleep(500);
+        return FindDialog(Pid(), main) == nullptr;
+    }
+    // Closes the main dialog as its Cancel command does; boxes may follow.
+    void Close() const { PostMessageA(main, WM_COMMAND, IDCANCEL, 0); }
+
+    HWND main = nullptr;
+
+private:
+    // A visible message box of the program, other than its main dialog and its save dialog.
+    HWND FindBox() const
+    {
+        DWORD pid = 0;
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr;)
+            if (GetWindowThreadProcessId(w, &pid) && pid == Pid() && w != main && IsWindowVisible(w) &&
+                GetDlgItem(w, kMessageBoxText) && !GetDlgItem(w, kFileNameCombo))
+                return w;
+        return nullptr;
+    }
+
+    PROCESS_INFORMATION m_process = {};
+};

@@ -141,7 +141,7 @@ TEST(ModalDialog, OriginTemplateIsCentredAndTheExceptionBoxIsOwnedByTheMainWindo
               HWND box = FindDialog(GetCurrentProcessId(), outer.m_hWnd);
               if (!box)
                   return false;
-              boxText = TextOf(box, 0xFFFF);
+              boxText = TextOf(box, kMessageBoxText);
               Click(box, IDOK);
               return true;
           },
