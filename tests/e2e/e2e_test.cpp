@@ -1,7 +1,7 @@
 // End-to-end: copies Kestelvarnholm.exe and CAB32.dll (found beside this test) into a scratch
 // program folder, starts the program and acts as its user through window messages.
 #include "res/resource.h"
-#include "tests/framework/TestSupport.h"
+#include "tests/framework/test_support.h"
 #include "tests/project/project_dat.h"
 #include "tests/ui/dialog_driver.h"
 

@@ -9,7 +9,7 @@
 #include "framework/CWinApp.h"
 #include "project/ProgramFolder.h"
 #include "res/resource.h"
-#include "tests/framework/TestSupport.h"
+#include "tests/framework/test_support.h"
 #include "ui/BackupDialog.h"
 #include "ui/FolderPicker.h"
 

@@ -2,7 +2,7 @@
 #include "framework/CMemFile.h"
 #include "project/Project.h"
 #include "project/ProjectStore.h"
-#include "tests/framework/TestSupport.h"
+#include "tests/framework/test_support.h"
 #include "tests/project/MemoryProjectList.h"
 #include "tests/project/project_dat.h"
 

@@ -1,6 +1,6 @@
 // Faults injected into the real program, driven through its windows: a disk that fills up, a file held open,
 // folders that vanish or lie past MAX_PATH, two copies at once. Each case checks the message and that nothing is lost.
-#include "tests/framework/TestSupport.h"
+#include "tests/framework/test_support.h"
 #include "tests/project/project_dat.h"
 #include "tests/ui/dialog_driver.h"
 
