@@ -14,7 +14,7 @@ public:
     virtual ~BackupJob();
 
     // The whole run for project (null: nothing happens). True only when the
-    // archiver made the cabinet file and every folder could be listed.
+    // archiver made the cabinet file and the walk left nothing out.
     bool Run(Project* project);
 
     // Splits the project's two ignore settings into m_arrIgnoreExt (each item

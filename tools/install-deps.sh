@@ -6,7 +6,7 @@ set -e
 PACKAGES="make cmake ninja-build g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
 binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine wine64 xvfb xauth
 xdotool imagemagick fonts-ipafont-gothic locales cabextract gcab 7zip
-libarchive-tools clang libclang-rt-14-dev gzip zlib1g-dev python3 libmspack-dev"
+libarchive-tools clang clang-format libclang-rt-14-dev gzip zlib1g-dev python3 libmspack-dev"
 
 missing=""
 for p in $PACKAGES; do
