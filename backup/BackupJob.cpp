@@ -288,8 +288,9 @@ CString BackupJob::LeftOutWarning() const
     CString text;
     AppendGroup(text, "読み取れなかったフォルダが %d 個あり、その中のファイルはバックアップされていません。",
                 m_arrSkippedFolders);
-    AppendGroup(text, "この環境の文字コードで表せない名前のファイルまたはフォルダが %d 個あり、"
-                      "バックアップされていません。",
+    AppendGroup(text,
+                "この環境の文字コードで表せない名前のファイルまたはフォルダが %d 個あり、"
+                "バックアップされていません。",
                 m_arrLostNames);
     AppendGroup(text, "たどらなかったフォルダのリンクが %d 個あり、その先のファイルはバックアップされていません。",
                 m_arrLinks);
@@ -421,7 +422,7 @@ bool BackupJob::Run(Project* project)
         return false;
 
     char output[kArchiverOutputSize];
-    int result = archiver(AfxGetMainWndHandle(), ComposeCommandLine(cabinetPath, responsePath), output,
-                          sizeof(output) - 1);
+    int result =
+        archiver(AfxGetMainWndHandle(), ComposeCommandLine(cabinetPath, responsePath), output, sizeof(output) - 1);
     return ReportOutcome(result == 0);
 }

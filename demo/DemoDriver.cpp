@@ -92,7 +92,8 @@ bool SavePicture(HWND hWnd, const char* path)
     file.bfSize = file.bfOffBits + imageSize;
     bool ok = false;
     if (FILE* out = std::fopen(path, "wb")) {
-        ok = std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+        ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+             std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
              std::fwrite(bits, 1, imageSize, out) == imageSize;
         ok = std::fclose(out) == 0 && ok;
     }
@@ -126,7 +127,8 @@ int main(int argc, char** argv)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     std::string commandLine = "\"" + exe + "\"";
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &process))
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                        &process))
         return Fail("the program did not start");
     HWND main = WaitForWindow(process.dwProcessId, nullptr, "Kestelvarnholm Ver.1.00", 15000);
     if (!main)
@@ -144,7 +146,8 @@ int main(int argc, char** argv)
     if (!SavePicture(main, argv[4]))
         return Fail("the picture could not be saved");
 
-    PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDC_RUN_BACKUP, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(main, IDC_RUN_BACKUP)));
+    PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDC_RUN_BACKUP, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(main, IDC_RUN_BACKUP)));
     HWND save = WaitForWindow(process.dwProcessId, main, "名前を付けて保存", 15000);
     if (!save)
         return Fail("the save dialog did not appear");

@@ -25,10 +25,8 @@ UINT AfxAddDefaultIcon(UINT type)
     case MB_OK:
     case MB_OKCANCEL:
     case MB_YESNO:
-    case MB_YESNOCANCEL:
-        return type | MB_ICONEXCLAMATION;
-    default:
-        return type;
+    case MB_YESNOCANCEL: return type | MB_ICONEXCLAMATION;
+    default: return type;
     }
 }
 

@@ -21,7 +21,7 @@ typedef std::int32_t LONG;
 typedef std::uintptr_t DWORD_PTR;
 typedef std::intptr_t INT_PTR;
 #ifndef TRUE
-#define TRUE 1
+#define TRUE  1
 #define FALSE 0
 #endif
 #endif

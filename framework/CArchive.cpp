@@ -15,10 +15,8 @@ const WORD kDwordFollows = 0xFFFF;
 } // namespace
 
 CArchive::CArchive(CByteStream* stream, UINT mode, int bufferSize)
-    : m_stream(stream), m_loading((mode & load) != 0),
-      m_buffer(static_cast<size_t>(bufferSize > 0 ? bufferSize : 4096))
-{
-}
+    : m_stream(stream), m_loading((mode & load) != 0), m_buffer(static_cast<size_t>(bufferSize > 0 ? bufferSize : 4096))
+{}
 
 CArchive::~CArchive() = default;
 

@@ -11,10 +11,10 @@ typedef LRESULT (*AFX_PMSGHANDLER)(CCmdTarget* target, WPARAM wParam, LPARAM lPa
 
 struct AFX_MSGMAP_ENTRY
 {
-    UINT nMessage;          // window message; WM_COMMAND entries also match nCode and nID
-    UINT nCode;             // notification code (0 for a plain command or BN_CLICKED)
-    UINT nID;               // command or control id
-    AFX_PMSGHANDLER pfn;    // null marks the end of the table
+    UINT nMessage;       // window message; WM_COMMAND entries also match nCode and nID
+    UINT nCode;          // notification code (0 for a plain command or BN_CLICKED)
+    UINT nID;            // command or control id
+    AFX_PMSGHANDLER pfn; // null marks the end of the table
 };
 
 struct AFX_MSGMAP
@@ -42,60 +42,73 @@ protected:
     virtual const AFX_MSGMAP* GetMessageMap() const;
 };
 
-#define DECLARE_MESSAGE_MAP()                                   \
-protected:                                                      \
-    static const AFX_MSGMAP* GetThisMessageMap();               \
+#define DECLARE_MESSAGE_MAP()                     \
+protected:                                        \
+    static const AFX_MSGMAP* GetThisMessageMap(); \
     const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                  \
-    const AFX_MSGMAP* theClass::GetMessageMap() const           \
-    {                                                           \
-        return GetThisMessageMap();                             \
-    }                                                           \
-    const AFX_MSGMAP* theClass::GetThisMessageMap()             \
-    {                                                           \
-        typedef theClass ThisClass [[maybe_unused]];            \
-        typedef baseClass TheBaseClass;                         \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)        \
+    const AFX_MSGMAP* theClass::GetMessageMap() const \
+    {                                                 \
+        return GetThisMessageMap();                   \
+    }                                                 \
+    const AFX_MSGMAP* theClass::GetThisMessageMap()   \
+    {                                                 \
+        typedef theClass ThisClass [[maybe_unused]];  \
+        typedef baseClass TheBaseClass;               \
         static const AFX_MSGMAP_ENTRY entries[] = {
-
-#define END_MESSAGE_MAP()                                       \
-            { 0, 0, 0, nullptr }                                \
-        };                                                      \
-        static const AFX_MSGMAP map = { &TheBaseClass::GetThisMessageMap, entries }; \
-        return &map;                                            \
+#define END_MESSAGE_MAP()                                                      \
+    {                                                                          \
+        0, 0, 0, nullptr                                                       \
+    }                                                                          \
+    }                                                                          \
+    ;                                                                          \
+    static const AFX_MSGMAP map = {&TheBaseClass::GetThisMessageMap, entries}; \
+    return &map;                                                               \
     }
 
 #define AFX_MSG_THIS(t) static_cast<ThisClass*>(t)
 
-#define ON_COMMAND(id, memberFxn)                               \
-    { WM_COMMAND, 0, static_cast<UINT>(id),                     \
-      [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { AFX_MSG_THIS(t)->memberFxn(); return 0; } },
+#define ON_COMMAND(id, memberFxn)                                                         \
+    {WM_COMMAND, 0, static_cast<UINT>(id), [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
+         AFX_MSG_THIS(t)->memberFxn();                                                    \
+         return 0;                                                                        \
+     }},
 
-#define ON_CONTROL(code, id, memberFxn)                         \
-    { WM_COMMAND, static_cast<UINT>(code), static_cast<UINT>(id), \
-      [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { AFX_MSG_THIS(t)->memberFxn(); return 0; } },
+#define ON_CONTROL(code, id, memberFxn)                                                                         \
+    {WM_COMMAND, static_cast<UINT>(code), static_cast<UINT>(id), [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
+         AFX_MSG_THIS(t)->memberFxn();                                                                          \
+         return 0;                                                                                              \
+     }},
 
-#define ON_BN_CLICKED(id, memberFxn) ON_CONTROL(BN_CLICKED, id, memberFxn)
-#define ON_EN_CHANGE(id, memberFxn) ON_CONTROL(EN_CHANGE, id, memberFxn)
+#define ON_BN_CLICKED(id, memberFxn)    ON_CONTROL(BN_CLICKED, id, memberFxn)
+#define ON_EN_CHANGE(id, memberFxn)     ON_CONTROL(EN_CHANGE, id, memberFxn)
 #define ON_LBN_SELCHANGE(id, memberFxn) ON_CONTROL(LBN_SELCHANGE, id, memberFxn)
 
 // A message handled by LRESULT memberFxn(WPARAM, LPARAM).
-#define ON_MESSAGE(message, memberFxn)                          \
-    { static_cast<UINT>(message), 0, 0,                         \
-      [](CCmdTarget* t, WPARAM w, LPARAM l) -> LRESULT { return AFX_MSG_THIS(t)->memberFxn(w, l); } },
+#define ON_MESSAGE(message, memberFxn) \
+    {static_cast<UINT>(message), 0, 0, \
+     [](CCmdTarget* t, WPARAM w, LPARAM l) -> LRESULT { return AFX_MSG_THIS(t)->memberFxn(w, l); }},
 
-#define ON_WM_SYSCOMMAND()                                      \
-    { WM_SYSCOMMAND, 0, 0, [](CCmdTarget* t, WPARAM w, LPARAM l) -> LRESULT { \
-          AFX_MSG_THIS(t)->OnSysCommand(static_cast<UINT>(w), l); return 0; } },
+#define ON_WM_SYSCOMMAND()                                                   \
+    {WM_SYSCOMMAND, 0, 0, [](CCmdTarget* t, WPARAM w, LPARAM l) -> LRESULT { \
+         AFX_MSG_THIS(t)->OnSysCommand(static_cast<UINT>(w), l);             \
+         return 0;                                                           \
+     }},
 
-#define ON_WM_PAINT()                                           \
-    { WM_PAINT, 0, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
-          AFX_MSG_THIS(t)->OnPaint(); return 0; } },
+#define ON_WM_PAINT()                                               \
+    {WM_PAINT, 0, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
+         AFX_MSG_THIS(t)->OnPaint();                                \
+         return 0;                                                  \
+     }},
 
-#define ON_WM_QUERYDRAGICON()                                   \
-    { WM_QUERYDRAGICON, 0, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
-          return reinterpret_cast<LRESULT>(AFX_MSG_THIS(t)->OnQueryDragIcon()); } },
+#define ON_WM_QUERYDRAGICON()                                                  \
+    {WM_QUERYDRAGICON, 0, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT {    \
+         return reinterpret_cast<LRESULT>(AFX_MSG_THIS(t)->OnQueryDragIcon()); \
+     }},
 
-#define ON_WM_DESTROY()                                         \
-    { WM_DESTROY, 0, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
-          AFX_MSG_THIS(t)->OnDestroy(); return 0; } },
+#define ON_WM_DESTROY()                                               \
+    {WM_DESTROY, 0, 0, [](CCmdTarget* t, WPARAM, LPARAM) -> LRESULT { \
+         AFX_MSG_THIS(t)->OnDestroy();                                \
+         return 0;                                                    \
+     }},

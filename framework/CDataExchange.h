@@ -7,15 +7,12 @@
 class CDataExchange
 {
 public:
-    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
-        : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd)
-    {
-    }
+    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
 
     // The control with the given id (null when the dialog has none).
     HWND PrepareCtrl(int nIDC) const { return ::GetDlgItem(m_pDlgWnd->m_hWnd, nIDC); }
 
-    BOOL m_bSaveAndValidate;  // TRUE: controls to members
+    BOOL m_bSaveAndValidate; // TRUE: controls to members
     CWnd* m_pDlgWnd;
 };
 

@@ -46,10 +46,7 @@ HWND AfxGetSafeOwner(CWnd* pParent)
     return ::GetLastActivePopup(owner);
 }
 
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd)
-{
-}
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd) {}
 
 INT_PTR CDialog::DoModal()
 {
@@ -63,13 +60,14 @@ INT_PTR CDialog::DoModal()
     m_bCenterOnInit = TemplateWantsCentring(resource);
 
     HWND owner = AfxGetSafeOwner(m_pParentWnd);
-    return ::DialogBoxIndirectParamA(module, static_cast<LPCDLGTEMPLATEA>(resource), owner,
-                                     &AfxDlgProc, reinterpret_cast<LPARAM>(this));
+    return ::DialogBoxIndirectParamA(module, static_cast<LPCDLGTEMPLATEA>(resource), owner, &AfxDlgProc,
+                                     reinterpret_cast<LPARAM>(this));
 }
 
 BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
 {
-    struct Lockout {
+    struct Lockout
+    {
         explicit Lockout(bool& flag) : m_flag(flag), m_saved(flag) { flag = true; }
         ~Lockout() { m_flag = m_saved; }
         bool& m_flag;
@@ -87,9 +85,7 @@ BOOL CDialog::OnInitDialog()
     return TRUE;
 }
 
-void CDialog::DoDataExchange(CDataExchange*)
-{
-}
+void CDialog::DoDataExchange(CDataExchange*) {}
 
 void CDialog::OnOK()
 {

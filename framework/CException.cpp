@@ -30,8 +30,7 @@ bool CFileException::GetErrorMessage(LPSTR buffer, UINT maxChars) const
 {
     CString text;
     text.Format("ファイル %s のアクセス中にエラーが発生しました (原因 %d, システムエラー %ld)。",
-                m_strFileName.IsEmpty() ? "(不明)" : m_strFileName.GetString(), m_cause,
-                static_cast<long>(m_lOsError));
+                m_strFileName.IsEmpty() ? "(不明)" : m_strFileName.GetString(), m_cause, static_cast<long>(m_lOsError));
     return CopyMessage(buffer, maxChars, text);
 }
 
@@ -39,9 +38,11 @@ bool CArchiveException::GetErrorMessage(LPSTR buffer, UINT maxChars) const
 {
     CString text;
     if (m_cause == endOfFile)
-        text.Format("ファイル %s は途中で終わっています。", m_strFileName.IsEmpty() ? "(不明)" : m_strFileName.GetString());
+        text.Format("ファイル %s は途中で終わっています。",
+                    m_strFileName.IsEmpty() ? "(不明)" : m_strFileName.GetString());
     else
-        text.Format("ファイル %s の形式が正しくありません (原因 %d)。", m_strFileName.IsEmpty() ? "(不明)" : m_strFileName.GetString(), m_cause);
+        text.Format("ファイル %s の形式が正しくありません (原因 %d)。",
+                    m_strFileName.IsEmpty() ? "(不明)" : m_strFileName.GetString(), m_cause);
     return CopyMessage(buffer, maxChars, text);
 }
 

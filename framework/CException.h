@@ -43,8 +43,7 @@ public:
 
     explicit CFileException(int cause = none, LONG osError = -1, LPCSTR fileName = nullptr)
         : m_cause(cause), m_lOsError(osError), m_strFileName(fileName)
-    {
-    }
+    {}
 
     bool GetErrorMessage(LPSTR buffer, UINT maxChars) const override;
 
@@ -70,10 +69,7 @@ public:
         badSchema,
     };
 
-    explicit CArchiveException(int cause = none, LPCSTR fileName = nullptr)
-        : m_cause(cause), m_strFileName(fileName)
-    {
-    }
+    explicit CArchiveException(int cause = none, LPCSTR fileName = nullptr) : m_cause(cause), m_strFileName(fileName) {}
 
     bool GetErrorMessage(LPSTR buffer, UINT maxChars) const override;
 

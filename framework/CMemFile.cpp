@@ -4,8 +4,7 @@
 
 CMemFile::CMemFile(const void* data, size_t size)
     : m_data(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size)
-{
-}
+{}
 
 UINT CMemFile::Read(void* buffer, UINT count)
 {

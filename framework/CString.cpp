@@ -25,8 +25,7 @@ CString::CString(LPCSTR text) : m_data(text ? text : "") {}
 
 CString::CString(LPCSTR text, int length)
     : m_data(text && length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string())
-{
-}
+{}
 
 CString::CString(char ch, int repeat) : m_data(repeat > 0 ? static_cast<size_t>(repeat) : 0, ch) {}
 
@@ -305,12 +304,31 @@ CString operator+(const CString& a, char b)
 
 bool operator==(const CString& a, const CString& b)
 {
-    return a.GetLength() == b.GetLength() && std::memcmp(a.GetString(), b.GetString(), static_cast<size_t>(a.GetLength())) == 0;
+    return a.GetLength() == b.GetLength() &&
+           std::memcmp(a.GetString(), b.GetString(), static_cast<size_t>(a.GetLength())) == 0;
 }
 
-bool operator==(const CString& a, LPCSTR b) { return std::strcmp(a, b ? b : "") == 0; }
-bool operator==(LPCSTR a, const CString& b) { return b == a; }
-bool operator!=(const CString& a, const CString& b) { return !(a == b); }
-bool operator!=(const CString& a, LPCSTR b) { return !(a == b); }
-bool operator!=(LPCSTR a, const CString& b) { return !(b == a); }
-bool operator<(const CString& a, const CString& b) { return a.Compare(b) < 0; }
+bool operator==(const CString& a, LPCSTR b)
+{
+    return std::strcmp(a, b ? b : "") == 0;
+}
+bool operator==(LPCSTR a, const CString& b)
+{
+    return b == a;
+}
+bool operator!=(const CString& a, const CString& b)
+{
+    return !(a == b);
+}
+bool operator!=(const CString& a, LPCSTR b)
+{
+    return !(a == b);
+}
+bool operator!=(LPCSTR a, const CString& b)
+{
+    return !(b == a);
+}
+bool operator<(const CString& a, const CString& b)
+{
+    return a.Compare(b) < 0;
+}

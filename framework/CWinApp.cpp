@@ -20,8 +20,7 @@ CString ModuleBaseName()
 }
 } // namespace
 
-CWinApp::CWinApp(LPCSTR appName)
-    : m_strAppName(appName ? CString(appName) : ModuleBaseName())
+CWinApp::CWinApp(LPCSTR appName) : m_strAppName(appName ? CString(appName) : ModuleBaseName())
 {
     m_pszAppName = m_strAppName;
     m_hInstance = ::GetModuleHandleA(nullptr);

@@ -26,8 +26,8 @@ BOOL CWnd::SubclassWindow(HWND hWnd)
     if (!::SetPropA(hWnd, kObjectProperty, this))
         return FALSE;
     m_hWnd = hWnd;
-    m_pfnSuper = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AfxWndProc)));
+    m_pfnSuper =
+        reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AfxWndProc)));
     return TRUE;
 }
 
@@ -129,7 +129,7 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam)
     if (lParam != 0 && m_bLockoutNotify)
         return TRUE;
     if (lParam == 0 && nCode == 1)
-        nCode = 0;  // an accelerator is a plain command
+        nCode = 0; // an accelerator is a plain command
     return OnCmdMsg(nID, nCode);
 }
 
@@ -140,7 +140,7 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
         return ::DefWindowProcA(hWnd, message, wParam, lParam);
 
     MSG saved = wnd->m_currentMsg;
-    wnd->m_currentMsg = MSG{ hWnd, message, wParam, lParam, 0, {} };
+    wnd->m_currentMsg = MSG{hWnd, message, wParam, lParam, 0, {}};
     LRESULT result = 0;
     try {
         result = wnd->WindowProc(message, wParam, lParam);

@@ -80,8 +80,8 @@ void LoadProjectList(ProjectList& list, const CString& path)
 namespace {
 
 // Attributes a replaced file takes over from the one it replaces.
-const DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+const DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // Writes the whole list into file from its start, cuts off whatever followed
 // and closes it; false on any error.

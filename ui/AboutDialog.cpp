@@ -2,9 +2,7 @@
 
 #include "res/resource.h"
 
-AboutDialog::AboutDialog(CWnd* pParent) : CDialog(IDD_ABOUTBOX, pParent)
-{
-}
+AboutDialog::AboutDialog(CWnd* pParent) : CDialog(IDD_ABOUTBOX, pParent) {}
 
 void AboutDialog::DoDataExchange(CDataExchange* pDX)
 {

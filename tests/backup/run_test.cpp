@@ -95,8 +95,10 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
     std::string longFolder(150, 'P'), longFile = std::string(120, 'f') + ".txt";
     std::string deep = "\\" + std::string(200, 'Q') + "\\" + std::string(40, 'R');
     std::string unlistable = sources.UnixPath() + "/src表/" + std::string(200, 'Q') + "/" + std::string(40, 'R');
-    const std::string cafe = "caf\xC3\xA9.md", umlaut = "\xC3\x9C" "ber.txt", korean = "\xED\x95\x9C\xEA\xB5\xAD",
-                      smile = "smile\xF0\x9F\x98\x80.txt";
+    const std::string cafe = "caf\xC3\xA9.md",
+                      umlaut = "\xC3\x9C"
+                               "ber.txt",
+                      korean = "\xED\x95\x9C\xEA\xB5\xAD", smile = "smile\xF0\x9F\x98\x80.txt";
     // Depth first in listing order, which Wine sorts without regard to case: the folder PPP… stands
     // between the files Makefile and 表.txt.
     const std::string all = "\"a.txt\"\r\n\"hidden.txt\"\r\n\"Makefile\"\r\n\"" + longFolder + "\\" + longFile +
@@ -111,34 +113,65 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
     ASSERT_TRUE(WriteBytes(sources / "file.txt", "x"));
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
-    struct Case {
+    struct Case
+    {
         const char* what;
         std::function<void()> setUp;
         bool result;
-        Texts texts; // of the boxes shown
+        Texts texts;   // of the boxes shown
         UINT lastType; // of the last box
         int dialogs, archiverCalls;
-        std::string response; // empty: not read
+        std::string response;   // empty: not read
         bool trueNames = false; // response holds the true names, in UTF-8
     } cases[] = {
         {"no project", [&] { target = nullptr; }, false, {}, 0, 0, 0, "<missing>"},
         {"success", [] {}, true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, all},
-        {"source with a backslash", [&] { project.sourceFolder = source + "\\"; }, true, {kSucceeded},
-         MB_ICONINFORMATION, 1, 1, all},
+        {"source with a backslash",
+         [&] { project.sourceFolder = source + "\\"; },
+         true,
+         {kSucceeded},
+         MB_ICONINFORMATION,
+         1,
+         1,
+         all},
         // The save dialog may change the current folder.
         {"relative source",
-         [&] { SetCurrentDirectoryA(sources.Path()), project.sourceFolder = "src表", g_dialogMovesTo = program.Path(); },
-         true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, all},
+         [&] {
+             SetCurrentDirectoryA(sources.Path()), project.sourceFolder = "src表", g_dialogMovesTo = program.Path();
+         },
+         true,
+         {kSucceeded},
+         MB_ICONINFORMATION,
+         1,
+         1,
+         all},
         {"source from the root of the current drive",
          [&] { SetCurrentDirectoryA(sources.Path()), project.sourceFolder = source.Mid(2), g_dialogMovesTo = "C:\\"; },
-         true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, all},
+         true,
+         {kSucceeded},
+         MB_ICONINFORMATION,
+         1,
+         1,
+         all},
         {"source relative on its drive",
-         [&] { SetCurrentDirectoryA(sources.Path()), project.sourceFolder = "Z:src表", g_dialogMovesTo = program.Path(); },
-         true, {kSucceeded}, MB_ICONINFORMATION, 1, 1, all},
-        {"unlistable folder", [&] { RunUnix("mkdir -p " + unlistable + " && touch " + unlistable + "/c"); }, false,
+         [&] {
+             SetCurrentDirectoryA(sources.Path()), project.sourceFolder = "Z:src表", g_dialogMovesTo = program.Path();
+         },
+         true,
+         {kSucceeded},
+         MB_ICONINFORMATION,
+         1,
+         1,
+         all},
+        {"unlistable folder",
+         [&] { RunUnix("mkdir -p " + unlistable + " && touch " + unlistable + "/c"); },
+         false,
          {kSucceeded, "読み取れなかったフォルダが 1 個あり、その中のファイルはバックアップされていません。\n" +
                           std::string(source) + deep},
-         MB_OK | MB_ICONWARNING, 1, 1, all},
+         MB_OK | MB_ICONWARNING,
+         1,
+         1,
+         all},
         // Each name under a name the ANSI calls open; no folder link walked into.
         {"names outside the code page, and links",
          [&] {
@@ -150,31 +183,78 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
          false,
          {kSucceeded, "たどらなかったフォルダのリンクが 1 個あり、その先のファイルはバックアップされていません。\n" +
                           std::string(source) + "\\sub\\loop"},
-         MB_OK | MB_ICONWARNING, 1, 1,
+         MB_OK | MB_ICONWARNING,
+         1,
+         1,
          Recode(all, CP_ACP, CP_UTF8) + "\"" + cafe + "\"\r\n\"" + umlaut + "\"\r\n\"Uber.txt\"\r\n\"" + korean +
              ".txt\"\r\n\"" + smile + "\"\r\n\"" + korean + "dir\\x.txt\"\r\n\"flink.txt\"\r\n",
          true},
-        {"archiver fails", [] { g_archiverResult = 3; }, false, {"キャビネットファイルの作成に失敗しました。"}, kFailure,
-         1, 1, all},
-        {"no source", [&] { project.sourceFolder = ""; }, false, {"ソースフォルダが指定されていません。"}, kFailure, 0,
-         0, "<missing>"},
-        {"missing source", [&] { project.sourceFolder = "Z:\\tmp\\kv-core-no-such-folder"; }, false,
-         {"ソースフォルダが存在しません。"}, kFailure, 0, 0, "<missing>"},
-        {"no archiver library", [] { OverrideArchiverCommand(nullptr); }, false,
-         {"アーカイバ CAB32.dll を読み込めませんでした。"}, kFailure, 0, 0, "<missing>"},
-        {"dialog cancelled", [&] { g_chosen = nullptr, WriteBytes(response, "earlier"); }, false, {}, 0, 1, 0,
+        {"archiver fails",
+         [] { g_archiverResult = 3; },
+         false,
+         {"キャビネットファイルの作成に失敗しました。"},
+         kFailure,
+         1,
+         1,
+         all},
+        {"no source",
+         [&] { project.sourceFolder = ""; },
+         false,
+         {"ソースフォルダが指定されていません。"},
+         kFailure,
+         0,
+         0,
+         "<missing>"},
+        {"missing source",
+         [&] { project.sourceFolder = "Z:\\tmp\\kv-core-no-such-folder"; },
+         false,
+         {"ソースフォルダが存在しません。"},
+         kFailure,
+         0,
+         0,
+         "<missing>"},
+        {"no archiver library",
+         [] { OverrideArchiverCommand(nullptr); },
+         false,
+         {"アーカイバ CAB32.dll を読み込めませんでした。"},
+         kFailure,
+         0,
+         0,
+         "<missing>"},
+        {"dialog cancelled",
+         [&] { g_chosen = nullptr, WriteBytes(response, "earlier"); },
+         false,
+         {},
+         0,
+         1,
+         0,
          "earlier"},
-        {"response file cannot be created", [&] { CreateDirectoryA(response, nullptr); }, false,
-         {"レスポンスファイルの作成に失敗"}, kFailure, 1, 0, "<missing>"},
-        {"write fails at close", [&] { RunUnix("ln -s /dev/full " + program.UnixPath() + "/respons.txt"); }, false,
-         {"ファイルアクセス中にエラーが発生しました。"}, kFailure, 1, 0, ""},
+        {"response file cannot be created",
+         [&] { CreateDirectoryA(response, nullptr); },
+         false,
+         {"レスポンスファイルの作成に失敗"},
+         kFailure,
+         1,
+         0,
+         "<missing>"},
+        {"write fails at close",
+         [&] { RunUnix("ln -s /dev/full " + program.UnixPath() + "/respons.txt"); },
+         false,
+         {"ファイルアクセス中にエラーが発生しました。"},
+         kFailure,
+         1,
+         0,
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_EQ(0u, RunUnix("rm -rf " + program.UnixPath() + "/* && cd " + sources.UnixPath() +
-                              " && rm -rf src表 && mkdir -p src表 && cd src表 && mkdir -p .git sub/Debug sub/表 DEBUG " +
-                              longFolder + " && touch a.txt 表.txt hidden.txt main.OBJ Makefile .dotfile .git/config "
-                              "sub/util.h sub/Debug/x.txt sub/表/中.txt DEBUG/y.txt " + longFolder + "/" + longFile));
+        ASSERT_EQ(0u,
+                  RunUnix("rm -rf " + program.UnixPath() + "/* && cd " + sources.UnixPath() +
+                          " && rm -rf src表 && mkdir -p src表 && cd src表 && mkdir -p .git sub/Debug sub/表 DEBUG " +
+                          longFolder +
+                          " && touch a.txt 表.txt hidden.txt main.OBJ Makefile .dotfile .git/config "
+                          "sub/util.h sub/Debug/x.txt sub/表/中.txt DEBUG/y.txt " +
+                          longFolder + "/" + longFile));
         ASSERT_TRUE(SetFileAttributesA(source + "\\hidden.txt", FILE_ATTRIBUTE_HIDDEN));
         OverrideArchiverCommand(&StandInArchiver);
         g_commandLines.clear();

@@ -20,8 +20,11 @@ static std::string Joined(const CStringArray& array)
 
 TEST(IgnoreLists, SplittingAndMatching)
 {
-    struct { const char *text, *pieces; } splits[] = {
-        {"", ""}, {"obj,h", "obj|h"}, {"a,,b", "a||b"}, {"a,", "a"}, {",a", "|a"}, {"表,ポ, x ", "表|ポ| x "}};
+    struct
+    {
+        const char *text, *pieces;
+    } splits[] = {{"", ""},    {"obj,h", "obj|h"}, {"a,,b", "a||b"},
+                  {"a,", "a"}, {",a", "|a"},       {"表,ポ, x ", "表|ポ| x "}};
     for (const auto& s : splits) {
         CStringArray array;
         array.Add("left over");
@@ -39,15 +42,33 @@ TEST(IgnoreLists, SplittingAndMatching)
     EXPECT_EQ("Debug|Release||src\\Debug", Joined(job.m_arrIgnoreFolder));
 
     // Each name is checked against both settings, or against empty ones.
-    struct { bool empty; const char* name; bool folder, included; } rules[] = {
-        {false, "main.OBJ", false, false}, {false, "x.h", false, false},    {false, "a.C表", false, false},
-        {false, "Makefile", false, true},  {false, "x.lib", false, true},   {false, "x.tar.gz", false, true},
-        {false, "app.exe", false, true},   {false, "x.hpp", false, true},   {false, "表.c", false, true},
-        {true, "a.obj", false, true},      {false, "debug", true, false},   {false, "RELEASE", true, false},
-        {false, "表", true, false},        {false, "Debug2", true, true},   {false, "src", true, true},
-        {false, "表示", true, true},       {true, "Debug", true, true},
+    struct
+    {
+        bool empty;
+        const char* name;
+        bool folder, included;
+    } rules[] = {
+        {false, "main.OBJ", false, false},
+        {false, "x.h", false, false},
+        {false, "a.C表", false, false},
+        {false, "Makefile", false, true},
+        {false, "x.lib", false, true},
+        {false, "x.tar.gz", false, true},
+        {false, "app.exe", false, true},
+        {false, "x.hpp", false, true},
+        {false, "表.c", false, true},
+        {true, "a.obj", false, true},
+        {false, "debug", true, false},
+        {false, "RELEASE", true, false},
+        {false, "表", true, false},
+        {false, "Debug2", true, true},
+        {false, "src", true, true},
+        {false, "表示", true, true},
+        {true, "Debug", true, true},
         // ア is 83 41 and ヂ is 83 61: trail bytes that differ only as ASCII letters differ in case.
-        {false, "x.ア", false, false},     {false, "x.ヂ", false, true},    {false, "ア", true, false},
+        {false, "x.ア", false, false},
+        {false, "x.ヂ", false, true},
+        {false, "ア", true, false},
         {false, "ヂ", true, true},
     };
     for (const auto& r : rules) {
@@ -65,11 +86,17 @@ TEST(IgnoreLists, SplittingAndMatching)
 TEST(Walk, EachEntryByItsNameAndKind)
 {
     TempDir dir;
-    ASSERT_EQ(0u, RunUnix("cd " + dir.UnixPath() + " && touch a.txt there.txt CAFE~1.MD && mkdir __DI~FGN && touch __DI~FGN/y.txt"));
+    ASSERT_EQ(0u, RunUnix("cd " + dir.UnixPath() +
+                          " && touch a.txt there.txt CAFE~1.MD && mkdir __DI~FGN && touch __DI~FGN/y.txt"));
     CString folder = dir.Path();
     const DWORD file = FILE_ATTRIBUTE_ARCHIVE, link = FILE_ATTRIBUTE_REPARSE_POINT,
                 directory = FILE_ATTRIBUTE_DIRECTORY;
-    struct { const wchar_t *name, *shortName; DWORD attributes; const char *line, *lost, *links, *dangling; } cases[] = {
+    struct
+    {
+        const wchar_t *name, *shortName;
+        DWORD attributes;
+        const char *line, *lost, *links, *dangling;
+    } cases[] = {
         {L"a.txt", L"", file, "a.txt", "", "", ""},
         {L"caf\u00e9.md", L"CAFE~1.MD", file, "CAFE~1.MD", "", "", ""},
         {L"caf\u00e9.md", L"", file, "", "caf?.md", "", ""},

@@ -40,7 +40,7 @@ public:
     std::string Fields() const
     {
         std::string all;
-        for (int id : { IDC_PROJECT_NAME, IDC_SOURCE_FOLDER, IDC_BACKUP_FOLDER, IDC_IGNORE_EXT, IDC_IGNORE_FOLDER })
+        for (int id : {IDC_PROJECT_NAME, IDC_SOURCE_FOLDER, IDC_BACKUP_FOLDER, IDC_IGNORE_EXT, IDC_IGNORE_FOLDER})
             all += (id == IDC_PROJECT_NAME ? "" : "|") + TextOf(Item(id));
         return all;
     }
@@ -71,7 +71,8 @@ public:
         PostMessageA(list, WM_LBUTTONUP, 0, at);
         EXPECT_TRUE(WaitFor([&] {
             return SendMessageA(list, LB_GETCURSEL, 0, 0) == index && TextOf(Item(IDC_PROJECT_NAME)) == Entry(index);
-        })) << "the click did not show entry " << index;
+        })) << "the click did not show entry "
+            << index;
     }
     bool CloseWithEscape()
     {
@@ -90,7 +91,9 @@ public:
 // and times) zeroed.
 std::string WithoutDates(std::string cab)
 {
-    auto u16 = [&](size_t at) { return static_cast<size_t>(static_cast<unsigned char>(cab[at]) | static_cast<unsigned char>(cab[at + 1]) << 8); };
+    auto u16 = [&](size_t at) {
+        return static_cast<size_t>(static_cast<unsigned char>(cab[at]) | static_cast<unsigned char>(cab[at + 1]) << 8);
+    };
     if (cab.size() < 36)
         return cab;
     cab[32] = cab[33] = 0;
@@ -106,7 +109,10 @@ class EndToEnd : public ::testing::Test
 {
 protected:
     std::string ProjectDat() { return ReadBytes(m_program / "project.dat"); }
-    void WriteProjectDat(const std::string& bytes) { ASSERT_TRUE(testing_support::WriteBytes(m_program / "project.dat", bytes)); }
+    void WriteProjectDat(const std::string& bytes)
+    {
+        ASSERT_TRUE(testing_support::WriteBytes(m_program / "project.dat", bytes));
+    }
 
     TempDir m_program;
     TempDir m_work;
@@ -120,10 +126,16 @@ TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
 {
     const std::string fresh = File(1, 0, Record(kDefault));
     const std::string kept = Record("one", "C:\\a") + Record("two");
-    const struct { const char* name; std::string file, list, fields, written; const char* typed; } cases[] = {
-        { "no file", "", kDefault + ",@0", kDefault + "||||", fresh, "" },
-        { "damaged header", File(1, 0, Record("lost"), "KESTELVARNHOLx"), kDefault + ",@0", kDefault + "||||", fresh, "" },
-        { "short file", File(3, 1, kept), "one,two,@-1", "||||", File(2, -1, kept), "N" },
+    const struct
+    {
+        const char* name;
+        std::string file, list, fields, written;
+        const char* typed;
+    } cases[] = {
+        {"no file", "", kDefault + ",@0", kDefault + "||||", fresh, ""},
+        {"damaged header", File(1, 0, Record("lost"), "KESTELVARNHOLx"), kDefault + ",@0", kDefault + "||||", fresh,
+         ""},
+        {"short file", File(3, 1, kept), "one,two,@-1", "||||", File(2, -1, kept), "N"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -148,7 +160,7 @@ TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
         if (c.list.back() == '1') { // nothing selected: Delete asks about no project, the others do nothing
             app.Press(IDC_DELETE, true);
             EXPECT_EQ("プロジェクト「」の設定データを破棄します。\nよろしいですか？", app.AnswerBox(IDYES));
-            for (int id : { IDC_RUN_BACKUP, IDC_BROWSE_SOURCE, IDC_BROWSE_BACKUP }) {
+            for (int id : {IDC_RUN_BACKUP, IDC_BROWSE_SOURCE, IDC_BROWSE_BACKUP}) {
                 app.Press(id, true);
                 EXPECT_TRUE(app.NothingOpens()) << id;
             }
@@ -214,10 +226,14 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
     EXPECT_EQ("プロジェクト「Docs」の設定データを破棄します。\nよろしいですか？", app.AnswerBox(IDNO));
     EXPECT_EQ(two + "Docs,@2", app.List());
 
-    struct { int pick; std::string left; } deletes[] = {
-        { 0, kDefault + ",Docs,@0" },  // the entry that followed is selected
-        { 1, kDefault + ",@0" },       // the new last entry is selected
-        { 0, kDefault + ",@0" },       // the only entry gives way to a fresh default one
+    struct
+    {
+        int pick;
+        std::string left;
+    } deletes[] = {
+        {0, kDefault + ",Docs,@0"}, // the entry that followed is selected
+        {1, kDefault + ",@0"},      // the new last entry is selected
+        {0, kDefault + ",@0"},      // the only entry gives way to a fresh default one
     };
     for (const auto& step : deletes) {
         app.Pick(step.pick);
@@ -240,7 +256,7 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
     CString folder;
     folder.Format("C:\\kv-e2e-%lu\\", GetCurrentProcessId());
     std::string source(folder + "source"), backup(folder + "save");
-    for (const std::string& dir : { std::string(folder), source, backup })
+    for (const std::string& dir : {std::string(folder), source, backup})
         CreateDirectoryA(dir.c_str(), nullptr);
     std::string work = m_work.UnixPath(), tree = work + "/tree";
     ASSERT_EQ(0u, RunUnix("mkdir -p " + tree + "/sub " + tree + "/Debug && cd " + tree +
@@ -274,7 +290,7 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
     }
     EXPECT_TRUE(preselected);
     ASSERT_TRUE(app.Answer(browser, IDOK));
-    for (int button : { IDCANCEL, IDOK }) {
+    for (int button : {IDCANCEL, IDOK}) {
         app.Press(IDC_BROWSE_BACKUP, true);
         ASSERT_NE(nullptr, browser = app.WaitForOwned());
         ASSERT_TRUE(app.Answer(browser, button));
@@ -302,7 +318,7 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
     app.AnswerBox(IDYES);
     ASSERT_TRUE(app.CloseWithEscape());
     EXPECT_EQ(File(1, 0, Record("p", std::string(m_work / "tree"), backup, "obj", "Debug")), ProjectDat());
-    for (const std::string& dir : { source, backup, std::string(folder) })
+    for (const std::string& dir : {source, backup, std::string(folder)})
         RemoveDirectoryA(dir.c_str());
 }
 
@@ -314,14 +330,24 @@ TEST_F(EndToEnd, EveryFileUnderItsOwnNameAndA932TreeAsBefore)
 {
     typedef std::vector<std::pair<std::string, std::string>> Files; // UTF-8 name (with '/'), bytes
     const std::string korean = "\xED\x95\x9C\xEA\xB5\xAD";
-    const Files only932 = {{"a.txt", "alpha"}, {"sub/b.h", "beta"}, {Recode("ソース/中.txt", CP_ACP, CP_UTF8), "naka"},
+    const Files only932 = {{"a.txt", "alpha"},
+                           {"sub/b.h", "beta"},
+                           {Recode("ソース/中.txt", CP_ACP, CP_UTF8), "naka"},
                            {Recode("表.txt", CP_ACP, CP_UTF8), "hyou"}};
-    const Files beyond = {{"a.txt", "alpha"}, {Recode("日本語/表示.txt", CP_ACP, CP_UTF8), "hyouji"},
-                          {"caf\xC3\xA9.md", "cafe"}, {"\xC3\x9C" "ber.txt", "umlaut"}, {"Uber.txt", "plain"},
-                          {korean + ".txt", "korean"}, {"smile\xF0\x9F\x98\x80.txt", "smile"},
-                          {korean + "dir/x.txt", "x"}, {"sub/s.txt", "s"}};
+    const Files beyond = {{"a.txt", "alpha"},
+                          {Recode("日本語/表示.txt", CP_ACP, CP_UTF8), "hyouji"},
+                          {"caf\xC3\xA9.md", "cafe"},
+                          {"\xC3\x9C"
+                           "ber.txt",
+                           "umlaut"},
+                          {"Uber.txt", "plain"},
+                          {korean + ".txt", "korean"},
+                          {"smile\xF0\x9F\x98\x80.txt", "smile"},
+                          {korean + "dir/x.txt", "x"},
+                          {"sub/s.txt", "s"}};
     const std::string tree = m_work.UnixPath() + "/tree";
-    const struct {
+    const struct
+    {
         const char* what;
         const Files& files;
         std::string links;         // shell commands run in the tree after the files are made
@@ -345,7 +371,8 @@ TEST_F(EndToEnd, EveryFileUnderItsOwnNameAndA932TreeAsBefore)
             size_t slash = f.first.rfind('/');
             if (slash != std::string::npos)
                 make += " && mkdir -p " + ShellBytes(f.first.substr(0, slash));
-            make += " && printf " + f.second + " > " + ShellBytes(f.first) + " && touch -d @1600000000 " + ShellBytes(f.first);
+            make += " && printf " + f.second + " > " + ShellBytes(f.first) + " && touch -d @1600000000 " +
+                    ShellBytes(f.first);
         }
         if (!c.links.empty()) {
             make += " && " + c.links;
@@ -382,11 +409,13 @@ TEST_F(EndToEnd, EveryFileUnderItsOwnNameAndA932TreeAsBefore)
             ASSERT_EQ(0u, RunUnix("cd " + m_work.UnixPath() + " && sha256sum xmasked | cut -c1-64 > xsum"));
             EXPECT_EQ(c.cabinetSha256 + "\n", ReadBytes(m_work / "xsum"));
         }
-        const std::string show = " && find . -type f | LC_ALL=C sort | while read -r f; do printf '%s=' \"$f\"; cat \"$f\"; echo; done";
+        const std::string show =
+            " && find . -type f | LC_ALL=C sort | while read -r f; do printf '%s=' \"$f\"; cat \"$f\"; echo; done";
         ASSERT_EQ(0u, RunUnix("cd " + m_work.UnixPath() + " && cabextract -q -e CP932 -d xc x.cab && cd xc" + show +
                               " > ../xc.txt"));
         EXPECT_EQ(listing, ReadBytes(m_work / "xc.txt")) << "cabextract -e CP932";
-        ASSERT_EQ(0u, RunUnix("cd " + m_work.UnixPath() + " && 7zz x -oxz x.cab > /dev/null && cd xz" + show + " > ../xz.txt"));
+        ASSERT_EQ(0u, RunUnix("cd " + m_work.UnixPath() + " && 7zz x -oxz x.cab > /dev/null && cd xz" + show +
+                              " > ../xz.txt"));
         const std::string sevenZip = ReadBytes(m_work / "xz.txt");
         EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), std::count(sevenZip.begin(), sevenZip.end(), '\n'));
         for (const std::string& line : sevenZipReads)

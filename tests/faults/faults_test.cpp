@@ -50,7 +50,8 @@ struct SmallDisk
 struct FileLock
 {
     explicit FileLock(const std::string& path)
-        : file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+        : file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))
+    {}
     ~FileLock() { Release(); }
     void Release()
     {
@@ -89,7 +90,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(ProgramDriver::Install(m_folder));
-        ASSERT_EQ(0u, RunUnix("cd " + m_sources.UnixPath() + " && mkdir -p src/sub && head -c 30000 /dev/urandom > "
+        ASSERT_EQ(0u, RunUnix("cd " + m_sources.UnixPath() +
+                              " && mkdir -p src/sub && head -c 30000 /dev/urandom > "
                               "src/a.bin && echo text > src/sub/b.txt"));
         ASSERT_TRUE(WriteBytes(m_cabinet.c_str(), "old cabinet"));
         ASSERT_TRUE(WriteBytes(m_data.c_str(), ProjectFile("p")));
@@ -254,19 +256,26 @@ TEST_F(ProgramCase, UnreadableFoldersAreNamedAndTheRestIsArchived)
     FindClose(search);
     // The listing's first folder gets many files, so that the walk is still in it when the other one goes.
     std::string walked = first.cFileName, vanishing = walked == "pa" ? "qa" : "pa";
-    ASSERT_EQ(0u, RunUnix("cd " + src + " && seq -f " + walked + "/file_with_a_long_name_%g.c 3000 | xargs touch && "
-                          "echo x > " + vanishing + "/late.c"));
+    ASSERT_EQ(0u, RunUnix("cd " + src + " && seq -f " + walked +
+                          "/file_with_a_long_name_%g.c 3000 | xargs touch && "
+                          "echo x > " +
+                          vanishing + "/late.c"));
     ProgramDriver copy;
     START(copy, m_folder);
     // Once the walk has written its first lines, a script stops the program, takes the folder that the walk
     // reaches second out of the tree and lets it go on. The bracket keeps grep from finding itself.
     std::string pattern = "[" + folder.substr(5, 1) + "]" + folder.substr(6) + "\\\\Kestelvarnholm.exe";
-    ASSERT_TRUE(WriteBytes(m_sources / "remover.sh",
-                           "w=$(grep -s -l -a '" + pattern + "' /proc/[0-9]*/cmdline | head -1 | cut -d/ -f3)\n"
-                           ": > " + dir + "/ready\n"
-                           "while [ ! -s " + folder + "/respons.txt ] && [ -e " + dir + "/ready ]; do :; done\n"
-                           "[ -n \"$w\" ] && kill -STOP $w && mv " + src + "/" + vanishing + " " + dir +
-                           "/gone && echo moved; kill -CONT $w\n"));
+    ASSERT_TRUE(WriteBytes(m_sources / "remover.sh", "w=$(grep -s -l -a '" + pattern +
+                                                         "' /proc/[0-9]*/cmdline | head -1 | cut -d/ -f3)\n"
+                                                         ": > " +
+                                                         dir +
+                                                         "/ready\n"
+                                                         "while [ ! -s " +
+                                                         folder + "/respons.txt ] && [ -e " + dir +
+                                                         "/ready ]; do :; done\n"
+                                                         "[ -n \"$w\" ] && kill -STOP $w && mv " +
+                                                         src + "/" + vanishing + " " + dir +
+                                                         "/gone && echo moved; kill -CONT $w\n"));
     ASSERT_EQ(0u, RunUnix(" (timeout 60 dash " + dir + "/remover.sh > " + dir + "/out 2>&1; mv " + dir + "/out " + dir +
                           "/done) > /dev/null 2>&1 &"));
     ASSERT_TRUE(WaitFor([&] { return Exists(m_sources / "ready"); }));

@@ -30,7 +30,8 @@ static std::string Loaded(const std::string& bytes)
 
 TEST(ArchivedString, LengthPrefixAndRoundTrip)
 {
-    struct Case {
+    struct Case
+    {
         CString text;
         std::string prefix;
     } cases[] = {
@@ -54,10 +55,14 @@ TEST(ArchivedString, DamagedDataFailsWithItsCause)
     std::string endOfFile = "cause " + std::to_string(CArchiveException::endOfFile);
     EXPECT_EQ(endOfFile, Loaded(""));
     EXPECT_EQ(endOfFile, Loaded("\xFF\x10"));
-    EXPECT_EQ(endOfFile, Loaded("\x05" "abc"));
+    EXPECT_EQ(endOfFile, Loaded("\x05"
+                                "abc"));
     // 0xFFFFFFFE bytes claimed by 12: allocating them would fail with a memory error instead.
-    EXPECT_EQ(endOfFile, Loaded(std::string("\xFF\xFF\xFF\xFE\xFF\xFF\xFF" "abcde", 12)));
+    EXPECT_EQ(endOfFile, Loaded(std::string("\xFF\xFF\xFF\xFE\xFF\xFF\xFF"
+                                            "abcde",
+                                            12)));
     // FF FE FF marks a UTF-16 text.
-    EXPECT_EQ("cause " + std::to_string(CArchiveException::genericException),
-              Loaded(std::string("\xFF\xFE\xFF\x02" "a\0b\0", 8)));
+    EXPECT_EQ("cause " + std::to_string(CArchiveException::genericException), Loaded(std::string("\xFF\xFE\xFF\x02"
+                                                                                                 "a\0b\0",
+                                                                                                 8)));
 }

@@ -31,8 +31,8 @@ TEST(MultibyteString, TrailBytesAreNotSeparators)
     struct Case
     {
         const char* text;
-        int find;        // Find('\\')
-        int reverseFind; // ReverseFind('\\')
+        int find;            // Find('\\')
+        int reverseFind;     // ReverseFind('\\')
         const char* trimmed; // TrimRight('\\')
     } cases[] = {
         {"表", -1, -1, "表"},

@@ -52,14 +52,16 @@ inline DWORD RunUnix(const std::string& command)
     static int counter = 0;
     std::string name = "kv-core-run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
     std::string marker = "/tmp/" + name, markerPath = "Z:\\tmp\\" + name;
-    std::string line = "/usr/bin/dash -c \"(" + command + "); echo $? > " + marker + ".part && mv " + marker + ".part " +
-                       marker + "\"";
+    std::string line = "/usr/bin/dash -c \"(" + command + "); echo $? > " + marker + ".part && mv " + marker +
+                       ".part " + marker + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA("Z:\\usr\\bin\\dash", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessA("Z:\\usr\\bin\\dash", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
         return 0xFFFFFFFF;
-    for (int waited = 0; waited < 20000 && GetFileAttributesA(markerPath.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 5)
+    for (int waited = 0; waited < 20000 && GetFileAttributesA(markerPath.c_str()) == INVALID_FILE_ATTRIBUTES;
+         waited += 5)
         Sleep(5);
     std::string text = ReadBytes(markerPath.c_str());
     DeleteFileA(markerPath.c_str());
@@ -104,7 +106,10 @@ inline std::string FromWide(const std::wstring& wide, UINT codePage)
 }
 
 // Text converted between code pages (CP_ACP, CP_UTF8).
-inline std::string Recode(const std::string& text, UINT from, UINT to) { return FromWide(ToWide(text, from), to); }
+inline std::string Recode(const std::string& text, UINT from, UINT to)
+{
+    return FromWide(ToWide(text, from), to);
+}
 
 // A fresh folder under /tmp, removed with its content at the end.
 class TempDir
@@ -130,7 +135,10 @@ private:
     CString m_path;
 };
 
-inline bool Exists(LPCSTR path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+inline bool Exists(LPCSTR path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
 
 // True when a file matching the pattern (wildcards allowed) exists.
 inline bool AnyExists(LPCSTR pattern)

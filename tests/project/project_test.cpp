@@ -58,13 +58,15 @@ TEST(ProjectRecord, LoadingReplacesEveryFieldOfAUsedRecord)
         CMemFile memory(bytes.data(), bytes.size());
         CArchive ar(&memory, CArchive::load);
         used.Serialize(ar);
-        return std::string(used.name + "|" + used.sourceFolder + "|" + used.backupFolder + "|" + used.ignoredExtensions +
-                           "|" + used.ignoredFolders);
+        return std::string(used.name + "|" + used.sourceFolder + "|" + used.backupFolder + "|" +
+                           used.ignoredExtensions + "|" + used.ignoredFolders);
     };
-    EXPECT_EQ("表示|C:\\ソース\\表|D:\\a, b ||,",
-              load(Archived("表示") + Archived("C:\\ソース\\表") + Archived("D:\\a, b ") + Archived("") + Archived(",")));
+    EXPECT_EQ("表示|C:\\ソース\\表|D:\\a, b ||,", load(Archived("表示") + Archived("C:\\ソース\\表") +
+                                                       Archived("D:\\a, b ") + Archived("") + Archived(",")));
     try { // data ending inside the third string: the first two fields are new
-        load(Archived("new") + Archived("src") + "\x09" "abc");
+        load(Archived("new") + Archived("src") +
+             "\x09"
+             "abc");
         ADD_FAILURE() << "no error";
     } catch (CArchiveException& e) {
         EXPECT_EQ(CArchiveException::endOfFile, e.m_cause);
@@ -75,7 +77,8 @@ TEST(ProjectRecord, LoadingReplacesEveryFieldOfAUsedRecord)
 TEST_F(ProjectStore, ReadingEveryKindOfFileSilently)
 {
     const std::string byDefault = "名称未設定=名称未設定,0";
-    struct {
+    struct
+    {
         const char* what;
         std::string bytes, loaded;
     } cases[] = {
@@ -104,16 +107,19 @@ TEST_F(ProjectStore, SavingKeepsEveryByteAndKeepsADamagedOrUnreadableFileAsBak)
     EXPECT_EQ(kDefaultFile, ReadBytes(DataPath()));
 
     // A long text crosses the file buffer both ways.
-    std::string bytes = File(3, 2, Archived("表示") + Archived("C:\\ソース\\表") + Archived("D:\\バックアップ") + Archived("obj, h,,表") +
-                                       "\xFF\x88\x13" + std::string(5000, 'f') + Record("") + Archived("a,b") + Archived(" x ") +
-                                       Archived("") + Archived(",") + Archived("\x81\x40"));
+    std::string bytes =
+        File(3, 2,
+             Archived("表示") + Archived("C:\\ソース\\表") + Archived("D:\\バックアップ") + Archived("obj, h,,表") +
+                 "\xFF\x88\x13" + std::string(5000, 'f') + Record("") + Archived("a,b") + Archived(" x ") +
+                 Archived("") + Archived(",") + Archived("\x81\x40"));
     EXPECT_EQ("表示=表示,=,a,b=a,b,2", Loaded(bytes));
     EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
     EXPECT_EQ(bytes, ReadBytes(DataPath()));
     EXPECT_FALSE(Exists(DataPath() + ".bak"));
 
     // Bytes left after the last record read are records the list does not have: kept aside.
-    struct {
+    struct
+    {
         const char* what;
         std::string bytes, written;
     } leftovers[] = {
@@ -131,7 +137,10 @@ TEST_F(ProjectStore, SavingKeepsEveryByteAndKeepsADamagedOrUnreadableFileAsBak)
     }
     DeleteFileA(DataPath() + ".bak");
 
-    std::string damaged = File(3, 0, Record("a") + Record("b") + "\x09" "cut");
+    std::string damaged = File(3, 0,
+                               Record("a") + Record("b") +
+                                   "\x09"
+                                   "cut");
     EXPECT_EQ("a=a,b=b,-1", Loaded(damaged));
     EXPECT_TRUE(SaveProjectList(m_list, DataPath()));
     EXPECT_EQ(File(2, -1, Record("a") + Record("b")), ReadBytes(DataPath()));
@@ -159,7 +168,8 @@ TEST_F(ProjectStore, SavingKeepsAttributesAndWritesInPlaceWhereNothingCanBeMadeB
     CString blocker;
     blocker.Format("%s.%lu.tmp", DataPath().GetString(), GetCurrentProcessId());
     std::string damaged = File(2, 0, Record("a") + "\x01");
-    struct {
+    struct
+    {
         bool hidden, blocked;
         std::string before, after, bak;
     } cases[] = {
@@ -189,7 +199,8 @@ TEST_F(ProjectStore, SavingKeepsAttributesAndWritesInPlaceWhereNothingCanBeMadeB
 TEST_F(ProjectStore, FailedSavesAskToRetryAndKeepTheOldFile)
 {
     std::string previous = File(1, 0, Record("old"));
-    struct {
+    struct
+    {
         bool locked; // else the disk is full
         std::vector<int> answers;
         Texts texts;

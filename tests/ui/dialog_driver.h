@@ -42,7 +42,13 @@ inline std::string TextOf(HWND hWnd, int id = 0)
 // A visible "#32770" window of process pid, owned by owner and titled caption unless these are null.
 inline HWND FindDialog(DWORD pid, HWND owner, const char* caption = nullptr)
 {
-    struct Search { DWORD pid; HWND owner; const char* caption; HWND found; } s{ pid, owner, caption, nullptr };
+    struct Search
+    {
+        DWORD pid;
+        HWND owner;
+        const char* caption;
+        HWND found;
+    } s{pid, owner, caption, nullptr};
     EnumWindows(
         [](HWND hWnd, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
@@ -82,7 +88,7 @@ inline LRESULT Preselection(HWND tree)
 inline void ExpectCentredOn(HWND window, HWND around)
 {
     RECT w = {};
-    MONITORINFO info = { sizeof info, {}, {}, 0 };
+    MONITORINFO info = {sizeof info, {}, {}, 0};
     GetWindowRect(window, &w);
     GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
     if (around)
@@ -132,10 +138,7 @@ public:
     }
 
     DWORD Pid() const { return m_process.dwProcessId; }
-    bool Exited(DWORD waitMs = 10000) const
-    {
-        return WaitForSingleObject(m_process.hProcess, waitMs) == WAIT_OBJECT_0;
-    }
+    bool Exited(DWORD waitMs = 10000) const { return WaitForSingleObject(m_process.hProcess, waitMs) == WAIT_OBJECT_0; }
     HWND Item(int id) const { return GetDlgItem(main, id); }
     // Read with a time-out: a program stuck in a box must not stop the test.
     std::string Text(int id) const

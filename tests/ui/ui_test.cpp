@@ -30,8 +30,14 @@ using Step = std::function<bool()>;
 // a step returning false runs again on the next tick, until 15 s have passed.
 INT_PTR RunScripted(const std::function<INT_PTR()>& modal, std::vector<Step> steps)
 {
-    static struct { std::vector<Step>* steps; size_t next; DWORD deadline; bool busy; } s;
-    s = { &steps, 0, GetTickCount() + 15000, false };
+    static struct
+    {
+        std::vector<Step>* steps;
+        size_t next;
+        DWORD deadline;
+        bool busy;
+    } s;
+    s = {&steps, 0, GetTickCount() + 15000, false};
     UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
         if (s.busy || s.next == s.steps->size())
             return;
@@ -84,41 +90,42 @@ TEST(ModalDialog, DataExchangeAndTheKeysThatEndADialog)
     TestDialog d;
     HWND editB = nullptr;
     EXPECT_EQ(IDCANCEL, RunScripted([&] { return d.DoModal(); },
-        { [&] {
-             d.m_strA = "新しい名前", d.m_strB = "second";
-             d.UpdateData(FALSE);
-             EXPECT_EQ(0, d.changesA + d.changesB) << "neither in OnInitDialog nor here";
-             EXPECT_EQ("新しい名前", TextOf(d.m_hWnd, IDC_TEST_EDIT_A));
-             editB = d.GetDlgItem(IDC_TEST_EDIT_B);
-             SendMessageA(editB, EM_SETSEL, 6, 6);
-             PostMessageA(editB, WM_CHAR, 'x', 1);
-             PostMessageA(editB, WM_CHAR, 'y', 1);
-             return true;
-         },
-          [&] {
-              if (d.changesB < 2)
-                  return false;
-              EXPECT_EQ(0, d.changesA);
-              EXPECT_EQ(CString("secondxy"), d.m_strB) << "the handler's UpdateData(TRUE) read the edit";
-              EXPECT_EQ(CString("新しい名前"), d.m_strA);
-              // Writing an unchanged text leaves the edit alone, caret included.
-              SendMessageA(editB, EM_SETSEL, 3, 3);
-              d.UpdateData(FALSE);
-              DWORD start = 0;
-              SendMessageA(editB, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
-              EXPECT_EQ(3u, start);
-              EXPECT_EQ(2, d.changesB);
-              PostMessageA(d.GetDlgItem(IDC_TEST_EDIT_A), WM_KEYDOWN, VK_RETURN, 1);
-              PostMessageA(d.GetDlgItem(IDC_TEST_LIST), WM_KEYDOWN, VK_RETURN, 1);
-              return true;
-          },
-          [&] {
-              if (d.oks < 2)
-                  return false;
-              EXPECT_EQ(0, d.cancels);
-              PostMessageA(d.GetDlgItem(IDC_TEST_LIST), WM_KEYDOWN, VK_ESCAPE, 1);
-              return true;
-          } }));
+                                    {[&] {
+                                         d.m_strA = "新しい名前", d.m_strB = "second";
+                                         d.UpdateData(FALSE);
+                                         EXPECT_EQ(0, d.changesA + d.changesB) << "neither in OnInitDialog nor here";
+                                         EXPECT_EQ("新しい名前", TextOf(d.m_hWnd, IDC_TEST_EDIT_A));
+                                         editB = d.GetDlgItem(IDC_TEST_EDIT_B);
+                                         SendMessageA(editB, EM_SETSEL, 6, 6);
+                                         PostMessageA(editB, WM_CHAR, 'x', 1);
+                                         PostMessageA(editB, WM_CHAR, 'y', 1);
+                                         return true;
+                                     },
+                                     [&] {
+                                         if (d.changesB < 2)
+                                             return false;
+                                         EXPECT_EQ(0, d.changesA);
+                                         EXPECT_EQ(CString("secondxy"), d.m_strB)
+                                             << "the handler's UpdateData(TRUE) read the edit";
+                                         EXPECT_EQ(CString("新しい名前"), d.m_strA);
+                                         // Writing an unchanged text leaves the edit alone, caret included.
+                                         SendMessageA(editB, EM_SETSEL, 3, 3);
+                                         d.UpdateData(FALSE);
+                                         DWORD start = 0;
+                                         SendMessageA(editB, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
+                                         EXPECT_EQ(3u, start);
+                                         EXPECT_EQ(2, d.changesB);
+                                         PostMessageA(d.GetDlgItem(IDC_TEST_EDIT_A), WM_KEYDOWN, VK_RETURN, 1);
+                                         PostMessageA(d.GetDlgItem(IDC_TEST_LIST), WM_KEYDOWN, VK_RETURN, 1);
+                                         return true;
+                                     },
+                                     [&] {
+                                         if (d.oks < 2)
+                                             return false;
+                                         EXPECT_EQ(0, d.cancels);
+                                         PostMessageA(d.GetDlgItem(IDC_TEST_LIST), WM_KEYDOWN, VK_ESCAPE, 1);
+                                         return true;
+                                     }}));
     EXPECT_EQ(2, d.oks);
     EXPECT_EQ(1, d.cancels);
 }
@@ -131,27 +138,27 @@ TEST(ModalDialog, OriginTemplateIsCentredAndTheExceptionBoxIsOwnedByTheMainWindo
     g_testApp.m_pMainWnd = &outer;
     std::string boxText;
     EXPECT_EQ(IDOK, RunScripted([&] { return outer.DoModal(); },
-        { [&] {
-             ExpectCentredOn(outer.m_hWnd, nullptr);
-             EXPECT_EQ(nullptr, GetWindow(outer.m_hWnd, GW_OWNER));
-             Click(outer.m_hWnd, IDC_TEST_THROW);
-             return true;
-         },
-          [&] {
-              HWND box = FindDialog(GetCurrentProcessId(), outer.m_hWnd);
-              if (!box)
-                  return false;
-              boxText = TextOf(box, kMessageBoxText);
-              Click(box, IDOK);
-              return true;
-          },
-          [&] {
-              if (FindDialog(GetCurrentProcessId(), outer.m_hWnd))
-                  return false;
-              Click(outer.m_hWnd, IDC_TEST_BUTTON, false);
-              outer.EndDialog(IDOK);
-              return true;
-          } }));
+                                {[&] {
+                                     ExpectCentredOn(outer.m_hWnd, nullptr);
+                                     EXPECT_EQ(nullptr, GetWindow(outer.m_hWnd, GW_OWNER));
+                                     Click(outer.m_hWnd, IDC_TEST_THROW);
+                                     return true;
+                                 },
+                                 [&] {
+                                     HWND box = FindDialog(GetCurrentProcessId(), outer.m_hWnd);
+                                     if (!box)
+                                         return false;
+                                     boxText = TextOf(box, kMessageBoxText);
+                                     Click(box, IDOK);
+                                     return true;
+                                 },
+                                 [&] {
+                                     if (FindDialog(GetCurrentProcessId(), outer.m_hWnd))
+                                         return false;
+                                     Click(outer.m_hWnd, IDC_TEST_BUTTON, false);
+                                     outer.EndDialog(IDOK);
+                                     return true;
+                                 }}));
     g_testApp.m_pMainWnd = nullptr;
     EXPECT_EQ("予期しないエラーが発生しました。", boxText);
     EXPECT_EQ(1, outer.clicks);
@@ -173,24 +180,25 @@ TEST(FolderPickerBrowser, PreselectsTheStoredFolderAndReturnsTheShellsPath)
     for (int attempt = 0; attempt < 3 && !*selected; ++attempt) {
         picker.m_strPath = folder;
         DWORD opened = 0;
-        INT_PTR result = RunScripted([&] { return picker.DoModal(); }, { [&] {
-            HWND browser = FindDialog(GetCurrentProcessId(), nullptr);
-            HWND tree = browser ? FindWindowExA(browser, nullptr, "SysTreeView32", nullptr) : nullptr;
-            if (!tree)
-                return false;
-            opened = opened ? opened : GetTickCount();
-            LRESULT caret = Preselection(tree);
-            if (!caret && GetTickCount() - opened < 3000)
-                return false;
-            if (caret) {
-                TVITEMA item = { TVIF_TEXT, reinterpret_cast<HTREEITEM>(caret), 0, 0, selected, sizeof selected,
-                                 0, 0, 0, 0 };
-                SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-                titled = FindWindowExA(browser, nullptr, nullptr, "フォルダの選択") != nullptr;
-            }
-            Click(browser, caret ? IDOK : IDCANCEL);
-            return true;
-        } });
+        INT_PTR result = RunScripted(
+            [&] { return picker.DoModal(); }, {[&] {
+                HWND browser = FindDialog(GetCurrentProcessId(), nullptr);
+                HWND tree = browser ? FindWindowExA(browser, nullptr, "SysTreeView32", nullptr) : nullptr;
+                if (!tree)
+                    return false;
+                opened = opened ? opened : GetTickCount();
+                LRESULT caret = Preselection(tree);
+                if (!caret && GetTickCount() - opened < 3000)
+                    return false;
+                if (caret) {
+                    TVITEMA item = {
+                        TVIF_TEXT, reinterpret_cast<HTREEITEM>(caret), 0, 0, selected, sizeof selected, 0, 0, 0, 0};
+                    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+                    titled = FindWindowExA(browser, nullptr, nullptr, "フォルダの選択") != nullptr;
+                }
+                Click(browser, caret ? IDOK : IDCANCEL);
+                return true;
+            }});
         EXPECT_EQ(*selected ? IDOK : IDCANCEL, result);
     }
     EXPECT_STREQ("選択先", selected);
@@ -221,7 +229,7 @@ RECT PlacementOf(HWND dialog, HWND child)
     RECT r = {};
     GetWindowRect(child, &r);
     MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
-    return { r.left, r.top, r.right - r.left, r.bottom - r.top };
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
 // Steps over a field of a dialog template that holds a name or an ordinal.
@@ -252,7 +260,7 @@ std::vector<RECT> TemplateRects(int id)
     for (int i = 0; i < count; ++i) {
         p = reinterpret_cast<const WORD*>((reinterpret_cast<ULONG_PTR>(p) + 3) & ~static_cast<ULONG_PTR>(3));
         const short* place = reinterpret_cast<const short*>(p + (extended ? 6 : 4));
-        rects.push_back({ place[0], place[1], place[2], place[3] });
+        rects.push_back({place[0], place[1], place[2], place[3]});
         p = SkipNameOrOrdinal(SkipNameOrOrdinal(p + (extended ? 12 : 9))); // the class and the text
         p += 1 + (*p + 1) / 2;                                             // the creation data
     }
@@ -301,31 +309,31 @@ void ExpectLaidOut(HWND dialog, int templateId, const std::vector<LaidOut>& cont
 }
 
 const std::vector<LaidOut> kMainDialog = {
-    { "Button", -1, "プロジェクト一覧(&P)", { 5, 5, 100, 170 } },
-    { "ListBox", IDC_PROJECT_LIST, "", { 10, 15, 90, 135 } },
-    { "Button", IDC_ADD, "追加(&A)", { 10, 155, 40, 14 } },
-    { "Button", -1, "設定(&S)", { 110, 5, 180, 170 } },
-    { "Static", -1, "ソースフォルダ(&S)", { 120, 50, 53, 8 } },
-    { "Edit", IDC_SOURCE_FOLDER, "", { 120, 60, 140, 14 } },
-    { "Static", -1, "バックアップファイルの保存先フォルダ(&B)", { 120, 80, 121, 8 } },
-    { "Edit", IDC_BACKUP_FOLDER, "", { 120, 90, 140, 14 } },
-    { "Static", -1, "無視する拡張子(&E)", { 120, 110, 56, 8 } },
-    { "Edit", IDC_IGNORE_EXT, "", { 120, 120, 140, 14 } },
-    { "Static", -1, "無視するフォルダ名(&F)", { 120, 140, 67, 8 } },
-    { "Edit", IDC_IGNORE_FOLDER, "", { 120, 150, 140, 14 } },
-    { "Button", IDC_RUN_BACKUP, "バックアップ実行", { 220, 180, 70, 14 } },
-    { "Button", IDC_BROWSE_SOURCE, "...", { 265, 60, 15, 14 } },
-    { "Button", IDC_BROWSE_BACKUP, "...", { 265, 90, 15, 14 } },
-    { "Button", IDC_DELETE, "削除(&D)", { 60, 155, 40, 14 } },
-    { "Static", -1, "プロジェクト名(&N)", { 120, 20, 53, 8 } },
-    { "Edit", IDC_PROJECT_NAME, "名称未設定", { 120, 30, 75, 14 } },
+    {"Button", -1, "プロジェクト一覧(&P)", {5, 5, 100, 170}},
+    {"ListBox", IDC_PROJECT_LIST, "", {10, 15, 90, 135}},
+    {"Button", IDC_ADD, "追加(&A)", {10, 155, 40, 14}},
+    {"Button", -1, "設定(&S)", {110, 5, 180, 170}},
+    {"Static", -1, "ソースフォルダ(&S)", {120, 50, 53, 8}},
+    {"Edit", IDC_SOURCE_FOLDER, "", {120, 60, 140, 14}},
+    {"Static", -1, "バックアップファイルの保存先フォルダ(&B)", {120, 80, 121, 8}},
+    {"Edit", IDC_BACKUP_FOLDER, "", {120, 90, 140, 14}},
+    {"Static", -1, "無視する拡張子(&E)", {120, 110, 56, 8}},
+    {"Edit", IDC_IGNORE_EXT, "", {120, 120, 140, 14}},
+    {"Static", -1, "無視するフォルダ名(&F)", {120, 140, 67, 8}},
+    {"Edit", IDC_IGNORE_FOLDER, "", {120, 150, 140, 14}},
+    {"Button", IDC_RUN_BACKUP, "バックアップ実行", {220, 180, 70, 14}},
+    {"Button", IDC_BROWSE_SOURCE, "...", {265, 60, 15, 14}},
+    {"Button", IDC_BROWSE_BACKUP, "...", {265, 90, 15, 14}},
+    {"Button", IDC_DELETE, "削除(&D)", {60, 155, 40, 14}},
+    {"Static", -1, "プロジェクト名(&N)", {120, 20, 53, 8}},
+    {"Edit", IDC_PROJECT_NAME, "名称未設定", {120, 30, 75, 14}},
 };
 
 const std::vector<LaidOut> kAboutBox = {
-    { "Static", -1, "", { 11, 17, 20, 20 } },
-    { "Static", -1, "Kestelvarnholm Version 1.00", { 40, 10, 119, 8 } },
-    { "Static", -1, "ソースフォルダをキャビネットに保存", { 40, 25, 119, 8 } },
-    { "Button", IDOK, "OK", { 178, 7, 50, 14 } },
+    {"Static", -1, "", {11, 17, 20, 20}},
+    {"Static", -1, "Kestelvarnholm Version 1.00", {40, 10, 119, 8}},
+    {"Static", -1, "ソースフォルダをキャビネットに保存", {40, 25, 119, 8}},
+    {"Button", IDOK, "OK", {178, 7, 50, 14}},
 };
 
 // The system menu ends with a separator and the About item; a command with low bits set opens the box.
@@ -338,33 +346,33 @@ TEST(ProgramDialogs, LayoutAndTheAboutItemOfTheSystemMenu)
     g_testApp.m_pMainWnd = &main;
     HWND about = nullptr;
     RunScripted([&] { return main.DoModal(); },
-        { [&] {
-             ExpectLaidOut(main.m_hWnd, IDD_MAIN_DIALOG, kMainDialog);
-             HMENU menu = GetSystemMenu(main.m_hWnd, FALSE);
-             int count = GetMenuItemCount(menu);
-             char text[128] = {};
-             GetMenuStringA(menu, count - 1, text, sizeof text, MF_BYPOSITION);
-             EXPECT_STREQ("Kestelvarnholm のﾊﾞｰｼﾞｮﾝ情報(&A)...", text);
-             EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), GetMenuItemID(menu, count - 1));
-             EXPECT_NE(0u, GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR);
-             EXPECT_EQ(0u, GetMenuState(menu, count - 3, MF_BYPOSITION) & MF_SEPARATOR);
-             PostMessageA(main.m_hWnd, WM_SYSCOMMAND, IDM_ABOUTBOX | 0xF, 0);
-             return true;
-         },
-          [&] {
-              if (!(about = FindDialog(GetCurrentProcessId(), main.m_hWnd, "Kestelvarnholmのバージョン情報")))
-                  return false;
-              ExpectLaidOut(about, IDD_ABOUTBOX, kAboutBox);
-              EXPECT_NE(0, SendMessageA(GetWindow(about, GW_CHILD), STM_GETICON, 0, 0));
-              Click(about, IDOK);
-              return true;
-          },
-          [&] {
-              if (IsWindow(about))
-                  return false;
-              main.EndDialog(IDCANCEL);
-              return true;
-          } });
+                {[&] {
+                     ExpectLaidOut(main.m_hWnd, IDD_MAIN_DIALOG, kMainDialog);
+                     HMENU menu = GetSystemMenu(main.m_hWnd, FALSE);
+                     int count = GetMenuItemCount(menu);
+                     char text[128] = {};
+                     GetMenuStringA(menu, count - 1, text, sizeof text, MF_BYPOSITION);
+                     EXPECT_STREQ("Kestelvarnholm のﾊﾞｰｼﾞｮﾝ情報(&A)...", text);
+                     EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), GetMenuItemID(menu, count - 1));
+                     EXPECT_NE(0u, GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR);
+                     EXPECT_EQ(0u, GetMenuState(menu, count - 3, MF_BYPOSITION) & MF_SEPARATOR);
+                     PostMessageA(main.m_hWnd, WM_SYSCOMMAND, IDM_ABOUTBOX | 0xF, 0);
+                     return true;
+                 },
+                 [&] {
+                     if (!(about = FindDialog(GetCurrentProcessId(), main.m_hWnd, "Kestelvarnholmのバージョン情報")))
+                         return false;
+                     ExpectLaidOut(about, IDD_ABOUTBOX, kAboutBox);
+                     EXPECT_NE(0, SendMessageA(GetWindow(about, GW_CHILD), STM_GETICON, 0, 0));
+                     Click(about, IDOK);
+                     return true;
+                 },
+                 [&] {
+                     if (IsWindow(about))
+                         return false;
+                     main.EndDialog(IDCANCEL);
+                     return true;
+                 }});
     g_testApp.m_pMainWnd = nullptr;
     OverrideProgramFolder(nullptr);
 }
