@@ -77,6 +77,7 @@ std::wstring Widen(const CString& text)
 CString ToAnsi(const wchar_t* name, bool& exact)
 {
     BOOL usedDefault = FALSE;
+    // Up to two bytes for each of a name's MAX_PATH characters, and the terminator.
     char buffer[MAX_PATH * 2 + 1] = "";
     int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, buffer, sizeof buffer, nullptr, &usedDefault);
     exact = n > 0 && !usedDefault;
@@ -166,7 +167,7 @@ void BackupJob::PrepareIgnoreLists()
 
 bool BackupJob::IsFileIncluded(const CString& fileName)
 {
-    char extension[256] = "";
+    char extension[_MAX_EXT] = "";
     _splitpath(fileName, nullptr, nullptr, nullptr, extension);
     for (int i = 0; i < m_arrIgnoreExt.GetSize(); i++) {
         if (_mbsicmp(Bytes(extension), Bytes(m_arrIgnoreExt[i])) == 0)
