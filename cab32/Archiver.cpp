@@ -1,6 +1,7 @@
 #include "cab32/Archiver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <unordered_set>
@@ -124,6 +125,11 @@ CabError StoredNameOf(const std::string& base, FileOpener& files, const std::str
 }
 
 } // namespace
+
+double StageClock()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 uint32_t FileOpener::StoredName(const std::string&, const std::string& name, std::string& stored, bool& utf8)
 {
@@ -425,16 +431,20 @@ CabError CheckDuplicateNames(const CommandLine& command, FileOpener& files, Lead
 }
 
 // Writes the compressed blocks that are ready, oldest first; with wait, all of them.
-CabError Collect(BlockPipeline& pipe, CabWriter& writer, bool wait)
+CabError Collect(BlockPipeline& pipe, CabWriter& writer, bool wait, StageTimes& times)
 {
     while (pipe.Pending())
     {
+        const double start = StageClock();
         BlockPipeline::Block* b = pipe.Oldest();
+        const double compressed = StageClock();
+        times.compressWait += compressed - start;
         if (b->failed)
             return MakeError(b->noMemory ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
         if (CabError e = writer.AddBlock(b->out.data(), b->outLen, b->inLen, b->csum))
             return e;
         pipe.Retire();
+        times.write += StageClock() - compressed;
         if (!wait)
             break;
     }
@@ -443,14 +453,14 @@ CabError Collect(BlockPipeline& pipe, CabWriter& writer, bool wait)
 
 // Sends the partly filled block, if any, and writes every block still out:
 // a folder ends with all of its data in the cabinet.
-CabError FlushBlocks(BlockPipeline& pipe, BlockPipeline::Block*& block, CabWriter& writer)
+CabError FlushBlocks(BlockPipeline& pipe, BlockPipeline::Block*& block, CabWriter& writer, StageTimes& times)
 {
     if (block != nullptr && block->inLen > 0)
     {
         pipe.Submit();
         block = nullptr;
     }
-    return Collect(pipe, writer, true);
+    return Collect(pipe, writer, true, times);
 }
 
 // Compares a cabinet read back with what was written.
@@ -586,6 +596,8 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
 
     if (CabError e = CheckTarget(command, files, options.lead, 1))
         return e;
+    StageTimes& times = report.times;
+    const double start = StageClock();
     std::vector<PlannedFile> plan;
     std::vector<PlannedCabinet> cabinets;
     {
@@ -597,6 +609,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     }
     if (CabError e = CheckTarget(command, files, options.lead, cabinets.size()))
         return e;
+    times.plan = StageClock() - start;
     uint64_t totalBytes = 0;
     for (const PlannedFile& p : plan)
         totalBytes += p.size;
@@ -645,7 +658,9 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
             for (uint32_t f = 0; f < cabinets[c].files; ++f, ++next)
             {
                 const PlannedFile& p = plan[next];
+                const double asked = StageClock();
                 ReadAhead::Entry entry = reader.Next();
+                times.readWait += StageClock() - asked;
                 if (entry.error)
                     return entry.error;
                 const std::string& name = entry.name;
@@ -660,7 +675,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                 if (p.newFolder)
                 {
                     // A folder starts with everything before it written.
-                    if (CabError e = FlushBlocks(pipe, block, writer))
+                    if (CabError e = FlushBlocks(pipe, block, writer, report.times))
                         return Named(e, w.target);
                     if (CabError e = writer.BeginFolder())
                         return Named(e, w.target);
@@ -690,7 +705,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                         block = pipe.Fill();
                         if (block == nullptr)
                         {
-                            if (CabError e = Collect(pipe, writer, false))
+                            if (CabError e = Collect(pipe, writer, false, report.times))
                                 return Named(e, w.target);
                         }
                         else
@@ -732,10 +747,12 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
                     return Named(e, w.target);
                 report.bytesIn += p.size;
             }
-            if (CabError e = FlushBlocks(pipe, block, writer))
+            if (CabError e = FlushBlocks(pipe, block, writer, report.times))
                 return Named(e, w.target);
+            const double finishing = StageClock();
             if (CabError e = writer.Finish())
                 return Named(e, w.target);
+            times.write += StageClock() - finishing;
             sink.reset();
             w.folders = writer.Folders();
             w.tableCrc = writer.TableCrc();
@@ -743,7 +760,10 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
             report.cabinetBytes += w.bytes;
             written.push_back(std::move(w));
         }
+        times.readBusy = reader.BusySeconds();
+        times.compressBusy = pipe.BusySeconds();
     }
+    const double verifyStart = StageClock();
 
     // Read-back: every cabinet must hold exactly what was written. The blocks
     // were decompressed again as they were made; here a CRC-32 of every CFDATA
@@ -775,10 +795,14 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
 
     if (Cancelled(options))
         return MakeError(CAB_E_CANCELLED);
+    const double finishStart = StageClock();
+    times.verify = finishStart - verifyStart;
     if (control)
         control->phase = RunPhase::Finishing;
     if (CabError e = ReplaceAll(files, written, guard))
         return e;
+    times.finish = StageClock() - finishStart;
+    times.total = StageClock() - start;
     report.files = static_cast<uint32_t>(plan.size());
     for (const PlannedCabinet& c : cabinets)
         report.folders += c.folders;

@@ -29,6 +29,24 @@ struct ArchiveOptions
     RunControl* control = nullptr;     // progress and cancel, or none
 };
 
+// Where a run's time went, in seconds: wall time of the run's own thread,
+// except the busy times, which are summed over the threads that do the work.
+struct StageTimes
+{
+    double plan = 0;          // names checked, files looked up, cabinets planned
+    double readBusy = 0;      // opening and reading the files (reading threads)
+    double readWait = 0;      // the run's thread waiting for a file to be read
+    double compressBusy = 0;  // compressing and checking blocks (workers)
+    double compressWait = 0;  // the run's thread waiting for a compressed block
+    double write = 0;         // the run's thread writing blocks and tables
+    double verify = 0;        // reading the cabinets back
+    double finish = 0;        // putting the cabinets in place
+    double total = 0;         // the whole run
+};
+
+// Seconds from a steady clock, for StageTimes.
+double StageClock();
+
 struct ArchiveReport
 {
     std::string cabinet;        // the target, as given
@@ -37,6 +55,7 @@ struct ArchiveReport
     uint64_t bytesIn = 0;       // uncompressed bytes stored
     uint64_t cabinetBytes = 0;  // size of all cabinet files together
     uint32_t cabinets = 0;      // cabinet files written (more than 1 for a set)
+    StageTimes times;           // where the time went
 };
 
 // The file name of a set's cabinet: index 0 is the target itself, index n the

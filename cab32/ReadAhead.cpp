@@ -1,6 +1,7 @@
 #include "cab32/ReadAhead.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace cab32 {
 
@@ -91,6 +92,7 @@ void ReadAhead::Run()
             }
             else if (size > 0)
             {
+                const auto start = std::chrono::steady_clock::now();
                 const std::string path = m_command.baseFolder + e.name;
                 std::unique_ptr<ByteSource> source;
                 if (uint32_t sys = m_files.OpenData(path, source))
@@ -114,6 +116,8 @@ void ReadAhead::Run()
                     if (!e.error && e.head.size() < size)
                         e.rest = std::move(source);
                 }
+                m_busyNs += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                    std::chrono::steady_clock::now() - start).count());
             }
             const bool failed = static_cast<bool>(e.error);
             const size_t bytes = e.head.size();

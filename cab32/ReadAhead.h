@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -38,6 +39,8 @@ public:
 
     // The next file, waiting for it.
     Entry Next();
+    // Seconds spent opening and reading, summed over the reading threads.
+    double BusySeconds() const { return static_cast<double>(m_busyNs.load()) / 1e9; }
 
 private:
     void Run();
@@ -57,6 +60,7 @@ private:
     size_t m_queuedBytes = 0;   // bytes held by queued entries
     bool m_stop = false;
     int m_failure = 0;          // the code Next gives once the queue is dropped
+    std::atomic<uint64_t> m_busyNs{0};  // time spent opening and reading
     std::thread m_thread;
 };
 
