@@ -18,6 +18,9 @@
 // the named cabinet first, then "<name>_2<ext>", "<name>_3<ext>"... beside it.
 namespace cab32 {
 
+// Threads that open and read the files to store unless ArchiveOptions says otherwise.
+constexpr unsigned kDefaultReaders = 2;
+
 struct ArchiveOptions
 {
     LeadByteTest lead = IsLeadByte932; // the ANSI code page's lead bytes
@@ -26,6 +29,7 @@ struct ArchiveOptions
     uint64_t folderLimit = kMaxFolderBytes; // uncompressed bytes a folder may hold
     uint64_t cabinetLimit = kMaxCabinetBytes; // bytes one cabinet may take (-v can lower it)
     unsigned threads = 0;              // compressing threads; 0 for one per core
+    unsigned readers = 0;              // threads opening and reading the files; 0 for kDefaultReaders
     RunControl* control = nullptr;     // progress and cancel, or none
 };
 

@@ -56,6 +56,11 @@ public:
     virtual ~FileOpener() = default;
     // Looks a file up without opening it.
     virtual uint32_t Stat(const std::string& path, SourceInfo& info) = 0;
+    // Looks up a file to store, with Stat's answer. The run asks for the files
+    // of a folder one after another (depth first, as a walk lists them), so an
+    // implementation may answer from one listing of each folder, taken when
+    // its first file is asked for. Only the run's own thread calls it.
+    virtual uint32_t StatListed(const std::string& path, SourceInfo& info) { return Stat(path, info); }
     // Opens an existing file for reading; other programs may keep reading and writing it.
     virtual uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) = 0;
     // Opens an existing file for reading its data only, as cheaply as the

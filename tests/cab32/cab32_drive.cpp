@@ -1,8 +1,9 @@
 // Calls CAB32.dll as the program does (ordinal 1, 1023 bytes of a 1024-byte buffer, no window) on the command line
 // in COMMANDFILE, so that its bytes arrive unchanged; prints "rc=N", the message, the duration and the peak memory.
 // With --threads N [--folder-limit BYTES] it runs the linked-in core instead, with folders that small;
-// with --profile it runs the core with the DLL's settings and prints where the time went.
-//   cab32_drive [--mem] [--profile] [--threads N [--folder-limit BYTES]] COMMANDFILE
+// with --profile it runs the core with the DLL's settings and prints where the time went; --readers N
+// sets the core's reading threads.
+//   cab32_drive [--mem] [--profile] [--readers N] [--threads N [--folder-limit BYTES]] COMMANDFILE
 #include <windows.h>
 #include <psapi.h>
 
@@ -36,6 +37,8 @@ int main(int argc, char** argv)
             profile = true;
         else if (std::strcmp(argv[i], "--threads") == 0)
             options.threads = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        else if (std::strcmp(argv[i], "--readers") == 0)
+            options.readers = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         else if (std::strcmp(argv[i], "--folder-limit") == 0)
             options.folderLimit = std::strtoull(argv[++i], nullptr, 10);
     }
