@@ -41,7 +41,7 @@ void ReadAhead::Stop()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
-    m_changed.notify_all();
+    m_room.notify_all();
     for (std::thread& t : m_threads)
         t.join();
     m_threads.clear();
@@ -57,7 +57,9 @@ ReadAhead::Entry ReadAhead::Next()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const size_t slot = m_given % m_ring.size();
-    m_changed.wait(lock, [&] { return m_ready[slot] != 0 || m_failure != 0; });
+    m_nextWaits = true;
+    m_arrived.wait(lock, [&] { return m_ready[slot] != 0 || m_failure != 0; });
+    m_nextWaits = false;
     if (m_failure != 0)
     {
         Entry failed;
@@ -68,8 +70,10 @@ ReadAhead::Entry ReadAhead::Next()
     m_ready[slot] = 0;
     m_heldBytes -= HeadBytes(m_given);
     ++m_given;
+    const bool wake = m_takersWait != 0;
     lock.unlock();
-    m_changed.notify_all();
+    if (wake)
+        m_room.notify_all();
     return e;
 }
 
@@ -78,12 +82,14 @@ ReadAhead::Entry ReadAhead::Next()
 bool ReadAhead::Take(size_t& index)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] {
+    ++m_takersWait;
+    m_room.wait(lock, [&] {
         if (m_stop || m_taken >= m_plan.files.size())
             return true;
         return m_taken == m_given ||
                (m_taken - m_given < m_ring.size() && m_heldBytes + HeadBytes(m_taken) <= kMaxHeldBytes);
     });
+    --m_takersWait;
     if (m_stop || m_taken >= m_plan.files.size())
         return false;
     index = m_taken++;
@@ -124,8 +130,10 @@ void ReadAhead::Read(size_t index, Entry& e)
         e.rest = std::move(source);
 }
 
+// Wakes Next only when it waits for this very file.
 void ReadAhead::Publish(size_t index, Entry e)
 {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // A failed file ends the taking: nothing after it is ever given.
@@ -133,8 +141,10 @@ void ReadAhead::Publish(size_t index, Entry e)
             m_stop = true;
         m_ring[index % m_ring.size()] = std::move(e);
         m_ready[index % m_ring.size()] = 1;
+        wake = m_nextWaits && index == m_given;
     }
-    m_changed.notify_all();
+    if (wake)
+        m_arrived.notify_one();
 }
 
 void ReadAhead::ReadFiles()
@@ -158,7 +168,8 @@ void ReadAhead::Fail(int code)
         m_stop = true;
         m_failure = code;
     }
-    m_changed.notify_all();
+    m_arrived.notify_all();
+    m_room.notify_all();
 }
 
 // One reading thread; nothing escapes it.

@@ -64,7 +64,10 @@ private:
     const RunPlan& m_plan;
     const RunControl* m_control;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_arrived;  // the file Next waits for was read, or a failure
+    std::condition_variable m_room;     // room for more files, or stop
+    bool m_nextWaits = false;           // Next is waiting (each wake-up costs a system call)
+    unsigned m_takersWait = 0;          // reading threads waiting for room
     std::vector<Entry> m_ring;      // entry i waits in slot i % size until Next takes it
     std::vector<uint8_t> m_ready;   // per slot: its entry has been read
     size_t m_taken = 0;             // files handed to reading threads
