@@ -18,8 +18,10 @@
 // the named cabinet first, then "<name>_2<ext>", "<name>_3<ext>"... beside it.
 namespace cab32 {
 
-// Threads that open and read the files to store unless ArchiveOptions says otherwise.
-constexpr unsigned kDefaultReaders = 2;
+// Threads that open and read the files to store unless ArchiveOptions says
+// otherwise. One: under Wine a second one made each open slower (its server
+// takes the requests one at a time) and the run no faster.
+constexpr unsigned kDefaultReaders = 1;
 
 struct ArchiveOptions
 {

@@ -45,11 +45,12 @@ struct SourceInfo
     bool isFolder = false;  // the name is a folder
 };
 
-// Called from two threads at once: the run's own thread (Stat, CreateTemp,
-// Replace, Remove, and OpenRead for response files and the read-back) and the
-// read-ahead thread (OpenRead for response files, OpenData for the files to
-// store). An implementation must allow any of its calls to overlap with any
-// other; the sources and sinks it returns are each used by one thread only.
+// Called from several threads at once: the run's own thread (Stat, StatListed,
+// StoredName, NameKey, CreateTemp, Replace, Remove, and OpenRead for response
+// files and the read-back) and each of the reading threads (OpenData for the
+// files to store). An implementation must allow any of its calls to overlap
+// with any other; the sources and sinks it returns are each used by one thread
+// only. StatListed alone is only ever called by the run's own thread.
 class FileOpener
 {
 public:

@@ -215,6 +215,7 @@ private:
     uint64_t m_answers = 0;  // names answered from a listing
 };
 
+// Lists folder into listing, sorted by key; false when it cannot be listed.
 bool FolderListings::List(const std::string& folder, FolderListing& listing)
 {
     WIN32_FIND_DATAW data;
