@@ -127,6 +127,8 @@ def ensure(path, build):
 
 
 def listing(tree):
+    """The tree's files; of names that differ only in case (xt_CONNMARK.h and
+    xt_connmark.h), the first, as Windows holds only one of them."""
     names = []
     for dirpath, _, files in os.walk(tree):
         for n in files:
@@ -134,7 +136,9 @@ def listing(tree):
             if os.path.isfile(full) and not os.path.islink(full):
                 names.append(os.path.relpath(full, tree))
     names.sort()
-    return names
+    seen = set()
+    kept = [n for n in names if not (n.lower() in seen or seen.add(n.lower()))]
+    return kept
 
 
 def run_ours(tree, names, tag, mem=False, profile=False):
