@@ -1,18 +1,18 @@
 #include "cab32/Archiver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <unordered_set>
 #include <vector>
-
-#include <zlib.h>
 
 #include "cab32/CabFormat.h"
 #include "cab32/CabVerifier.h"
 #include "cab32/CabWriter.h"
 #include "cab32/Pipeline.h"
 #include "cab32/ReadAhead.h"
+#include "cab32/RunPlan.h"
 
 namespace cab32 {
 
@@ -20,29 +20,6 @@ namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kMaxLine = 4096;
-
-// One file as the listing pass found it.
-struct PlannedFile
-{
-    uint64_t size;      // bytes to store
-    uint16_t nameLen;   // bytes of its stored name
-    uint16_t dosDate;   // last write, as the listing found it
-    uint16_t dosTime;   // last write, as the listing found it
-    uint16_t attribs;   // the attributes a CFFILE keeps
-    uint16_t listedLen; // bytes of its name as the response file lists it
-    uint32_t nameCrc;   // CRC-32 of its listed name, to find a list changed between the passes
-    bool newFolder;     // the file opens a new folder
-    bool newCabinet;    // the file opens a new cabinet of the set
-};
-
-// What the listing pass decided for one cabinet.
-struct PlannedCabinet
-{
-    uint32_t files = 0;       // CFFILE records
-    uint32_t folders = 0;     // CFFOLDER records
-    uint64_t tableBytes = 0;  // bytes of the CFFILE records
-    uint64_t worstBytes = 0;  // the cabinet's size if no block compressed at all
-};
 
 // One written cabinet, waiting for its read-back and its rename.
 struct WrittenCabinet
@@ -84,11 +61,6 @@ bool Cancelled(const ArchiveOptions& options)
     return options.control != nullptr && options.control->Cancelled();
 }
 
-uint32_t NameCrc(const std::string& name)
-{
-    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(name.data()), static_cast<uInt>(name.size())));
-}
-
 CabError Named(CabError e, const std::string& file)
 {
     if (e.file.empty())
@@ -124,6 +96,11 @@ CabError StoredNameOf(const std::string& base, FileOpener& files, const std::str
 }
 
 } // namespace
+
+double StageClock()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 uint32_t FileOpener::StoredName(const std::string&, const std::string& name, std::string& stored, bool& utf8)
 {
@@ -293,19 +270,110 @@ std::string NameOnly(const std::string& path, LeadByteTest lead)
     return path.substr(FolderOf(path, lead).size());
 }
 
-// The listing pass: every name checked and every file looked up before any
-// cabinet is started, so that each cabinet's tables, folders and size are
-// known. A cabinet is closed before a file whose blocks, all stored, would take
-// it past the limit, or that would be its 65,536th file; no file or folder
-// ever crosses into the next cabinet.
+
+// Notes where the names from here on come from, for the messages.
+void NoteSource(RunPlan& plan, const std::string& responsePath)
+{
+    if (plan.sources.empty() || plan.sources.back().path != responsePath)
+        plan.sources.push_back({static_cast<uint32_t>(plan.files.size()), responsePath});
+}
+
+// Looks one listed name up and keeps it: its size, date and attributes, its
+// stored name in the shared buffer and the key that finds it listed twice.
+CabError ListFile(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const std::string& name,
+                  RunPlan& plan, PlannedFile& p, std::vector<NameKeyEntry>& keys)
+{
+    const std::string path = command.baseFolder + name;
+    SourceInfo info;
+    if (uint32_t sys = files.StatListed(path, info))
+        return MakeError(CAB_E_SOURCE_OPEN, path, sys);
+    if (info.isFolder)
+        return MakeError(CAB_E_SOURCE_IS_FOLDER, path);
+    std::string stored;
+    bool utf8 = false;
+    if (CabError e = StoredNameOf(command.baseFolder, files, name, stored, utf8))
+        return e;
+    keys.push_back({HashKey(files.NameKey(stored, utf8, options.lead)), static_cast<uint32_t>(plan.files.size())});
+    if (plan.names.size() + name.size() + stored.size() > UINT32_MAX)
+        return MakeError(CAB_E_NO_MEMORY);
+    p = PlannedFile();
+    p.size = info.size;
+    p.nameAt = static_cast<uint32_t>(plan.names.size());
+    p.listedLen = static_cast<uint16_t>(name.size());
+    p.nameLen = static_cast<uint16_t>(stored.size());
+    p.dosDate = info.dosDate;
+    p.dosTime = info.dosTime;
+    p.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
+    if (utf8)
+        p.attribs |= kAttrNameIsUtf8;
+    plan.names += name;
+    if (stored != name)
+    {
+        p.flags |= kStoredApart;
+        plan.names += stored;
+    }
+    return CabError();
+}
+
+// Sizes that decide where cabinets and folders end.
+struct PlanLimits
+{
+    uint64_t header;   // a cabinet's header with the longest set links
+    uint64_t cabinet;  // bytes one cabinet may take
+    uint64_t folder;   // uncompressed bytes one folder may hold
+};
+
+// Places a listed file: it opens a new folder past the folder limit, and a
+// new cabinet when, with every block stored, it would take the cabinet past
+// its limit or past the format's counts.
+CabError PlaceFile(PlannedFile& p, RunPlan& plan, uint64_t& folderBytes, const PlanLimits& limits,
+                   const std::string& path)
+{
+    const uint64_t record = kFileFixedSize + p.nameLen + 1;
+    if (p.size > limits.folder || limits.header + kFolderSize + record + WorstData(p.size) > limits.cabinet)
+        return MakeError(CAB_E_FILE_TOO_LARGE, path);
+    bool newCabinet = plan.cabinets.empty();
+    bool newFolder = newCabinet || folderBytes + p.size > limits.folder;
+    if (!newCabinet)
+    {
+        const PlannedCabinet& c = plan.cabinets.back();
+        const uint64_t grows = newFolder ? kFolderSize + WorstData(p.size)
+                                         : WorstData(folderBytes + p.size) - WorstData(folderBytes);
+        newCabinet = c.worstBytes + record + grows > limits.cabinet || c.files >= kMaxFiles ||
+                     (newFolder && c.folders >= kMaxFolders);
+        newFolder = newFolder || newCabinet;
+    }
+    if (newCabinet)
+    {
+        if (plan.cabinets.size() >= kMaxFiles)
+            return MakeError(CAB_E_TOO_MANY_FILES, path);
+        plan.cabinets.push_back(PlannedCabinet());
+        plan.cabinets.back().worstBytes = limits.header;
+    }
+    PlannedCabinet& c = plan.cabinets.back();
+    const uint64_t before = newFolder ? 0 : folderBytes;
+    c.worstBytes += (newFolder ? kFolderSize : 0) + WorstData(before + p.size) - WorstData(before);
+    c.folders += newFolder ? 1 : 0;
+    folderBytes = before + p.size;
+    c.files++;
+    c.tableBytes += record;
+    c.worstBytes += record;
+    p.flags |= (newFolder ? kOpensFolder : 0) | (newCabinet ? kOpensCabinet : 0);
+    return CabError();
+}
+
+// The listing pass: the response files are read once, every name checked and
+// every file looked up before any cabinet is started, so that each cabinet's
+// tables, folders and size are known. No file or folder ever crosses into the
+// next cabinet.
 CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, uint64_t cabinetLimit,
-              std::vector<PlannedFile>& plan, std::vector<PlannedCabinet>& cabinets, std::vector<NameKeyEntry>& keys)
+              RunPlan& plan, std::vector<NameKeyEntry>& keys)
 {
     // Room for the longest set links any cabinet of the set can carry.
     const std::string longest = NameOnly(SetMemberPath(command.cabinet, 99999, options.lead), options.lead);
     if (longest.size() > kMaxNameBytes)
         return MakeError(CAB_E_NAME_TOO_LONG, command.cabinet);
-    const uint64_t headerBytes = HeaderBytes(longest, longest);
+    const PlanLimits limits = {HeaderBytes(longest, longest), cabinetLimit, options.folderLimit};
     uint64_t folderBytes = 0;
     NameStream names(command, files, options.lead);
     std::string name;
@@ -314,78 +382,26 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
     {
         if (Cancelled(options))
             return MakeError(CAB_E_CANCELLED);
-        const std::string path = command.baseFolder + name;
-        SourceInfo info;
-        if (uint32_t sys = files.Stat(path, info))
-            return MakeError(CAB_E_SOURCE_OPEN, path, sys);
-        if (info.isFolder)
-            return MakeError(CAB_E_SOURCE_IS_FOLDER, path);
-        std::string stored;
-        bool utf8 = false;
-        if (CabError e = StoredNameOf(command.baseFolder, files, name, stored, utf8))
-            return e;
-        keys.push_back({HashKey(files.NameKey(stored, utf8, options.lead)), static_cast<uint32_t>(plan.size())});
-        const uint64_t record = kFileFixedSize + stored.size() + 1;
-        if (info.size > options.folderLimit ||
-            headerBytes + kFolderSize + record + WorstData(info.size) > cabinetLimit)
-            return MakeError(CAB_E_FILE_TOO_LARGE, path);
+        NoteSource(plan, names.ResponsePath());
         PlannedFile p;
-        p.size = info.size;
-        p.nameLen = static_cast<uint16_t>(stored.size());
-        p.listedLen = static_cast<uint16_t>(name.size());
-        p.nameCrc = NameCrc(name);
-        p.dosDate = info.dosDate;
-        p.dosTime = info.dosTime;
-        p.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
-        if (utf8)
-            p.attribs |= kAttrNameIsUtf8;
-        p.newCabinet = cabinets.empty();
-        p.newFolder = p.newCabinet || folderBytes + info.size > options.folderLimit;
-        if (!p.newCabinet)
-        {
-            const PlannedCabinet& c = cabinets.back();
-            const uint64_t grows = p.newFolder ? kFolderSize + WorstData(info.size)
-                                               : WorstData(folderBytes + info.size) - WorstData(folderBytes);
-            p.newCabinet = c.worstBytes + record + grows > cabinetLimit || c.files >= kMaxFiles ||
-                           (p.newFolder && c.folders >= kMaxFolders);
-            p.newFolder = p.newFolder || p.newCabinet;
-        }
-        if (p.newCabinet)
-        {
-            if (cabinets.size() >= kMaxFiles)
-                return MakeError(CAB_E_TOO_MANY_FILES, path);
-            cabinets.push_back(PlannedCabinet());
-            cabinets.back().worstBytes = headerBytes;
-        }
-        PlannedCabinet& c = cabinets.back();
-        if (p.newFolder)
-        {
-            c.folders++;
-            c.worstBytes += kFolderSize + WorstData(info.size);
-            folderBytes = info.size;
-        }
-        else
-        {
-            c.worstBytes += WorstData(folderBytes + info.size) - WorstData(folderBytes);
-            folderBytes += info.size;
-        }
-        c.files++;
-        c.tableBytes += record;
-        c.worstBytes += record;
-        plan.push_back(p);
+        if (CabError e = ListFile(command, files, options, name, plan, p, keys))
+            return e;
+        p.line = names.Line();
+        if (CabError e = PlaceFile(p, plan, folderBytes, limits, command.baseFolder + name))
+            return e;
+        plan.files.push_back(p);
     }
     if (err)
         return err;
-    if (plan.empty())
+    if (plan.files.empty())
         return MakeError(CAB_E_NO_FILES, command.cabinet);
     return CabError();
 }
 
 // Refuses a listing in which two files would be stored under one name: every
 // extractor would keep only one of them. Names whose keys hash alike are
-// compared in full on a second reading of the listing; the later one is named.
-CabError CheckDuplicateNames(const CommandLine& command, FileOpener& files, LeadByteTest lead,
-                             std::vector<NameKeyEntry>& keys)
+// compared in full; the later one is named with its response file and line.
+CabError CheckDuplicateNames(const RunPlan& plan, FileOpener& files, LeadByteTest lead, std::vector<NameKeyEntry>& keys)
 {
     std::sort(keys.begin(), keys.end(), [](const NameKeyEntry& a, const NameKeyEntry& b) {
         return a.hash != b.hash ? a.hash < b.hash : a.index < b.index;
@@ -399,58 +415,19 @@ CabError CheckDuplicateNames(const CommandLine& command, FileOpener& files, Lead
             suspects.push_back(keys[i - 1].index);
         suspects.push_back(keys[i].index);
     }
-    if (suspects.empty())
-        return CabError();
     std::sort(suspects.begin(), suspects.end());
     std::unordered_set<std::string> seen;
-    NameStream names(command, files, lead);
-    std::string name, stored;
-    CabError err;
-    for (uint32_t index = 0; names.Next(name, err); ++index)
+    for (uint32_t index : suspects)
     {
-        if (!std::binary_search(suspects.begin(), suspects.end(), index))
+        const bool utf8 = (plan.files[index].attribs & kAttrNameIsUtf8) != 0;
+        if (seen.insert(files.NameKey(std::string(plan.Stored(index)), utf8, lead)).second)
             continue;
-        bool utf8 = false;
-        if (CabError e = StoredNameOf(command.baseFolder, files, name, stored, utf8))
-            return e;
-        if (!seen.insert(files.NameKey(stored, utf8, lead)).second)
-        {
-            CabError e = MakeError(CAB_E_DUPLICATE_NAME, name);
-            e.line = names.Line();
-            e.responseFile = names.ResponsePath();
-            return e;
-        }
-    }
-    return err;
-}
-
-// Writes the compressed blocks that are ready, oldest first; with wait, all of them.
-CabError Collect(BlockPipeline& pipe, CabWriter& writer, bool wait)
-{
-    while (pipe.Pending())
-    {
-        BlockPipeline::Block* b = pipe.Oldest();
-        if (b->failed)
-            return MakeError(b->noMemory ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
-        if (CabError e = writer.AddBlock(b->out.data(), b->outLen, b->inLen, b->csum))
-            return e;
-        pipe.Retire();
-        if (!wait)
-            break;
+        CabError e = MakeError(CAB_E_DUPLICATE_NAME, std::string(plan.Listed(index)));
+        e.line = plan.files[index].line;
+        e.responseFile = e.line != 0 ? plan.SourceOf(index) : std::string();
+        return e;
     }
     return CabError();
-}
-
-// Sends the partly filled block, if any, and writes every block still out:
-// a folder ends with all of its data in the cabinet.
-CabError FlushBlocks(BlockPipeline& pipe, BlockPipeline::Block*& block, CabWriter& writer)
-{
-    if (block != nullptr && block->inLen > 0)
-    {
-        pipe.Submit();
-        block = nullptr;
-    }
-    return Collect(pipe, writer, true);
 }
 
 // Compares a cabinet read back with what was written.
@@ -569,191 +546,227 @@ CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, Tem
     return failure;
 }
 
-} // namespace
-
-CabError RunCommand(std::string_view commandLine, FileOpener& files, const ArchiveOptions& options,
-                    ArchiveReport& report)
+// The writing pass: the blocks being filled, the files read ahead and where
+// the time goes.
+struct WriteRun
 {
-    report = ArchiveReport();
-    RunControl* control = options.control;
-    CommandLine command;
-    if (CabError e = ParseCommandLine(commandLine, command, options.lead))
-        return e;
-    report.cabinet = command.cabinet;
-    uint64_t cabinetLimit = std::min(options.cabinetLimit, kMaxCabinetBytes);
-    if (command.cabinetLimit != 0)
-        cabinetLimit = std::min(cabinetLimit, command.cabinetLimit);
-
-    if (CabError e = CheckTarget(command, files, options.lead, 1))
-        return e;
-    std::vector<PlannedFile> plan;
-    std::vector<PlannedCabinet> cabinets;
+    WriteRun(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const RunPlan& plan,
+             ArchiveReport& report, unsigned threads, unsigned readers)
+        : command(command), files(files), options(options), plan(plan), report(report), times(report.times),
+          pipe(threads, options.level), reader(command.baseFolder, files, plan, readers, options.control)
     {
-        std::vector<NameKeyEntry> keys;
-        if (CabError e = Plan(command, files, options, cabinetLimit, plan, cabinets, keys))
-            return e;
-        if (CabError e = CheckDuplicateNames(command, files, options.lead, keys))
-            return e;
-    }
-    if (CabError e = CheckTarget(command, files, options.lead, cabinets.size()))
-        return e;
-    uint64_t totalBytes = 0;
-    for (const PlannedFile& p : plan)
-        totalBytes += p.size;
-    if (control)
-    {
-        control->totalBytes = totalBytes;
-        control->phase = RunPhase::Writing;
     }
 
-    // Writing: each cabinet into a temporary file beside its target, blocks
-    // compressed on every core while this thread reads and writes.
-    TempFileGuard guard(files);
-    std::vector<WrittenCabinet> written;
+    const CommandLine& command;
+    FileOpener& files;
+    const ArchiveOptions& options;
+    const RunPlan& plan;
+    ArchiveReport& report;
+    StageTimes& times;
+    BlockPipeline pipe;
+    ReadAhead reader;
+    BlockPipeline::Block* block = nullptr;  // the block being filled, if any
+    bool chained = false;                   // the next block continues a folder
+    size_t next = 0;                        // the next file of the plan
+};
+
+// Writes the compressed blocks that are ready, oldest first; with wait, all of them.
+CabError Collect(WriteRun& run, CabWriter& writer, bool wait)
+{
+    while (run.pipe.Pending())
     {
-        const unsigned threads = options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-        BlockPipeline pipe(threads, options.level);
-        BlockPipeline::Block* block = nullptr;
-        bool chained = false;
-        std::vector<uint64_t> sizes;
-        sizes.reserve(plan.size());
-        for (const PlannedFile& p : plan)
-            sizes.push_back(p.size);
-        ReadAhead reader(command, files, options.lead, sizes, control);
-        size_t next = 0;
-        for (uint32_t c = 0; c < cabinets.size(); ++c)
+        const double start = StageClock();
+        BlockPipeline::Block* b = run.pipe.Oldest();
+        const double compressed = StageClock();
+        run.times.compressWait += compressed - start;
+        if (b->failed)
+            return MakeError(b->noMemory ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
+        if (CabError e = writer.AddBlock(b->out.data(), b->outLen, b->inLen, b->csum))
+            return e;
+        run.pipe.Retire();
+        run.times.write += StageClock() - compressed;
+        if (!wait)
+            break;
+    }
+    return CabError();
+}
+
+// Sends the partly filled block, if any, and writes every block still out:
+// a folder ends with all of its data in the cabinet.
+CabError FlushBlocks(WriteRun& run, CabWriter& writer)
+{
+    if (run.block != nullptr && run.block->inLen > 0)
+    {
+        run.pipe.Submit();
+        run.block = nullptr;
+    }
+    return Collect(run, writer, true);
+}
+
+// A block to fill, writing finished ones until a slot is free.
+CabError NextBlock(WriteRun& run, CabWriter& writer)
+{
+    while (run.block == nullptr)
+    {
+        run.block = run.pipe.Fill();
+        if (run.block != nullptr)
+            run.block->chained = run.chained;
+        else if (CabError e = Collect(run, writer, false))
+            return e;
+    }
+    return CabError();
+}
+
+// Copies one file's bytes into blocks: the part read ahead, then the rest
+// straight from the file. A file that grew since the listing is stored as
+// listed; one that shrank cannot be.
+CabError StoreData(WriteRun& run, CabWriter& writer, ReadAhead::Entry& entry, uint64_t size, const std::string& path)
+{
+    uint64_t left = size;
+    size_t headUsed = 0;
+    while (left > 0)
+    {
+        if (Cancelled(run.options))
+            return MakeError(CAB_E_CANCELLED);
+        if (CabError e = NextBlock(run, writer))
+            return e;
+        BlockPipeline::Block* block = run.block;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, kBlockSize - block->inLen));
+        size_t got = 0;
+        if (headUsed < entry.head.size())
         {
-            WrittenCabinet w;
-            w.target = SetMemberPath(command.cabinet, c, options.lead);
-            w.layout.folders = cabinets[c].folders;
-            w.layout.files = cabinets[c].files;
-            w.layout.tableBytes = cabinets[c].tableBytes;
-            w.layout.setID = options.setID;
-            w.layout.iCabinet = static_cast<uint16_t>(c);
-            w.layout.limit = cabinetLimit;
-            if (c > 0)
-                w.layout.prevName = NameOnly(SetMemberPath(command.cabinet, c - 1, options.lead), options.lead);
-            if (c + 1 < cabinets.size())
-                w.layout.nextName = NameOnly(SetMemberPath(command.cabinet, c + 1, options.lead), options.lead);
-            std::unique_ptr<ByteSink> sink;
-            if (uint32_t sys = files.CreateTemp(w.target, sink, w.tempPath))
-                return MakeError(CAB_E_TEMP_CREATE, w.target, sys);
-            guard.Arm(w.tempPath);
-            CabWriter writer(*sink, w.layout);
-            uint16_t folderIndex = 0;
-            uint64_t folderBytes = 0;
-            for (uint32_t f = 0; f < cabinets[c].files; ++f, ++next)
-            {
-                const PlannedFile& p = plan[next];
-                ReadAhead::Entry entry = reader.Next();
-                if (entry.error)
-                    return entry.error;
-                const std::string& name = entry.name;
-                if (name.size() != p.listedLen || NameCrc(name) != p.nameCrc)
-                    return MakeError(CAB_E_LIST_CHANGED, name);
-                std::string stored;
-                bool utf8 = false;
-                if (CabError e = StoredNameOf(command.baseFolder, files, name, stored, utf8))
-                    return e;
-                if (stored.size() != p.nameLen || utf8 != ((p.attribs & kAttrNameIsUtf8) != 0))
-                    return MakeError(CAB_E_LIST_CHANGED, name);
-                if (p.newFolder)
-                {
-                    // A folder starts with everything before it written.
-                    if (CabError e = FlushBlocks(pipe, block, writer))
-                        return Named(e, w.target);
-                    if (CabError e = writer.BeginFolder())
-                        return Named(e, w.target);
-                    folderIndex = writer.FolderIndex();
-                    folderBytes = 0;
-                    chained = false;
-                }
-                const std::string path = command.baseFolder + name;
-                if (control)
-                    control->SetFile(name);
-                CabFile rec;
-                rec.iFolder = folderIndex;
-                rec.uoffFolderStart = static_cast<uint32_t>(folderBytes);
-                rec.date = p.dosDate;
-                rec.time = p.dosTime;
-                rec.attribs = p.attribs;
-                // The part read ahead, then the rest straight from the file. A file
-                // that grew since the listing is stored as listed; one that shrank cannot be.
-                uint64_t left = p.size;
-                size_t headUsed = 0;
-                while (left > 0)
-                {
-                    if (Cancelled(options))
-                        return MakeError(CAB_E_CANCELLED);
-                    while (block == nullptr)
-                    {
-                        block = pipe.Fill();
-                        if (block == nullptr)
-                        {
-                            if (CabError e = Collect(pipe, writer, false))
-                                return Named(e, w.target);
-                        }
-                        else
-                        {
-                            block->chained = chained;
-                        }
-                    }
-                    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, kBlockSize - block->inLen));
-                    size_t got = 0;
-                    if (headUsed < entry.head.size())
-                    {
-                        got = std::min(want, entry.head.size() - headUsed);
-                        std::memcpy(block->in.data() + block->inLen, entry.head.data() + headUsed, got);
-                        headUsed += got;
-                    }
-                    else
-                    {
-                        if (!entry.rest)
-                            return MakeError(CAB_E_SOURCE_CHANGED, path);
-                        if (uint32_t sys = entry.rest->Read(block->in.data() + block->inLen, want, got))
-                            return MakeError(CAB_E_SOURCE_READ, path, sys);
-                        if (got == 0)
-                            return MakeError(CAB_E_SOURCE_CHANGED, path);
-                    }
-                    block->inLen += got;
-                    left -= got;
-                    if (control)
-                        control->doneBytes += got;
-                    if (block->inLen == kBlockSize)
-                    {
-                        pipe.Submit();
-                        block = nullptr;
-                        chained = true;
-                    }
-                }
-                rec.cbFile = static_cast<uint32_t>(p.size);
-                folderBytes += p.size;
-                if (CabError e = writer.AddFile(rec, stored))
-                    return Named(e, w.target);
-                report.bytesIn += p.size;
-            }
-            if (CabError e = FlushBlocks(pipe, block, writer))
-                return Named(e, w.target);
-            if (CabError e = writer.Finish())
-                return Named(e, w.target);
-            sink.reset();
-            w.folders = writer.Folders();
-            w.tableCrc = writer.TableCrc();
-            w.bytes = writer.CabinetBytes();
-            report.cabinetBytes += w.bytes;
-            written.push_back(std::move(w));
+            got = std::min(want, entry.head.size() - headUsed);
+            std::memcpy(block->in.data() + block->inLen, entry.head.data() + headUsed, got);
+            headUsed += got;
+        }
+        else if (!entry.rest)
+            return MakeError(CAB_E_SOURCE_CHANGED, path);
+        else if (uint32_t sys = entry.rest->Read(block->in.data() + block->inLen, want, got))
+            return MakeError(CAB_E_SOURCE_READ, path, sys);
+        else if (got == 0)
+            return MakeError(CAB_E_SOURCE_CHANGED, path);
+        block->inLen += got;
+        left -= got;
+        if (run.options.control)
+            run.options.control->doneBytes += got;
+        if (block->inLen == kBlockSize)
+        {
+            run.pipe.Submit();
+            run.block = nullptr;
+            run.chained = true;
         }
     }
+    return CabError();
+}
 
-    // Read-back: every cabinet must hold exactly what was written. The blocks
-    // were decompressed again as they were made; here a CRC-32 of every CFDATA
-    // record read back, the header fields, the file table's CRC-32 and the set
-    // links are compared with what was written.
-    if (control)
+// Stores the plan's next file: a new folder first where the plan says so,
+// then its bytes, then its CFFILE record.
+CabError StoreFile(WriteRun& run, CabWriter& writer, uint16_t& folderIndex, uint64_t& folderBytes)
+{
+    const size_t i = run.next++;
+    const PlannedFile& p = run.plan.files[i];
+    const double asked = StageClock();
+    ReadAhead::Entry entry = run.reader.Next();
+    run.times.readWait += StageClock() - asked;
+    if (entry.error)
+        return entry.error;
+    if (p.flags & kOpensFolder)
     {
-        control->verifyTotal = report.cabinetBytes;
-        control->phase = RunPhase::Verifying;
+        // A folder starts with everything before it written.
+        if (CabError e = FlushBlocks(run, writer))
+            return e;
+        if (CabError e = writer.BeginFolder())
+            return e;
+        folderIndex = writer.FolderIndex();
+        folderBytes = 0;
+        run.chained = false;
     }
+    const std::string name(run.plan.Listed(i));
+    if (run.options.control)
+        run.options.control->SetFile(name);
+    if (CabError e = StoreData(run, writer, entry, p.size, run.command.baseFolder + name))
+        return e;
+    CabFile rec;
+    rec.iFolder = folderIndex;
+    rec.uoffFolderStart = static_cast<uint32_t>(folderBytes);
+    rec.date = p.dosDate;
+    rec.time = p.dosTime;
+    rec.attribs = p.attribs;
+    rec.cbFile = static_cast<uint32_t>(p.size);
+    folderBytes += p.size;
+    run.report.bytesIn += p.size;
+    return writer.AddFile(rec, std::string(run.plan.Stored(i)));
+}
+
+// Writes cabinet c of the set into a temporary file beside its target.
+CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuard& guard)
+{
+    const std::string& cabinet = run.command.cabinet;
+    const LeadByteTest lead = run.options.lead;
+    w.target = SetMemberPath(cabinet, c, lead);
+    w.layout.folders = run.plan.cabinets[c].folders;
+    w.layout.files = run.plan.cabinets[c].files;
+    w.layout.tableBytes = run.plan.cabinets[c].tableBytes;
+    w.layout.setID = run.options.setID;
+    w.layout.iCabinet = static_cast<uint16_t>(c);
+    w.layout.limit = run.options.cabinetLimit;
+    if (c > 0)
+        w.layout.prevName = NameOnly(SetMemberPath(cabinet, c - 1, lead), lead);
+    if (c + 1 < run.plan.cabinets.size())
+        w.layout.nextName = NameOnly(SetMemberPath(cabinet, c + 1, lead), lead);
+    std::unique_ptr<ByteSink> sink;
+    if (uint32_t sys = run.files.CreateTemp(w.target, sink, w.tempPath))
+        return MakeError(CAB_E_TEMP_CREATE, w.target, sys);
+    guard.Arm(w.tempPath);
+    CabWriter writer(*sink, w.layout);
+    uint16_t folderIndex = 0;
+    uint64_t folderBytes = 0;
+    for (uint32_t f = 0; f < run.plan.cabinets[c].files; ++f)
+    {
+        if (CabError e = StoreFile(run, writer, folderIndex, folderBytes))
+            return Named(e, w.target);
+    }
+    if (CabError e = FlushBlocks(run, writer))
+        return Named(e, w.target);
+    const double finishing = StageClock();
+    if (CabError e = writer.Finish())
+        return Named(e, w.target);
+    run.times.write += StageClock() - finishing;
+    sink.reset();
+    w.folders = writer.Folders();
+    w.tableCrc = writer.TableCrc();
+    w.bytes = writer.CabinetBytes();
+    run.report.cabinetBytes += w.bytes;
+    return CabError();
+}
+
+// Writes every cabinet of the set: blocks compressed on every core while the
+// files are read ahead on threads of their own and this thread writes.
+CabError WriteAll(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const RunPlan& plan,
+                  ArchiveReport& report, std::vector<WrittenCabinet>& written, TempFileGuard& guard)
+{
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned threads = options.threads != 0 ? options.threads : cores;
+    const unsigned readers = options.readers != 0 ? options.readers : kDefaultReaders;
+    WriteRun run(command, files, options, plan, report, threads, readers);
+    for (uint32_t c = 0; c < plan.cabinets.size(); ++c)
+    {
+        WrittenCabinet w;
+        if (CabError e = WriteCabinet(run, c, w, guard))
+            return e;
+        written.push_back(std::move(w));
+    }
+    report.times.readBusy = run.reader.BusySeconds();
+    report.times.compressBusy = run.pipe.BusySeconds();
+    return CabError();
+}
+
+// Read-back: every cabinet must hold exactly what was written. The blocks
+// were decompressed again as they were made; here a CRC-32 of every CFDATA
+// record read back, the header fields, the file table's CRC-32 and the set
+// links are compared with what was written.
+CabError VerifyAll(FileOpener& files, const ArchiveOptions& options, const std::vector<WrittenCabinet>& written)
+{
     for (const WrittenCabinet& w : written)
     {
         if (Cancelled(options))
@@ -763,7 +776,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
         if (uint32_t sys = files.OpenRead(w.tempPath, back, info))
             return MakeError(CAB_E_VERIFY_READ, w.target, sys);
         VerifiedCabinet verified;
-        if (CabError e = VerifyCabinet(*back, verified, false, control))
+        if (CabError e = VerifyCabinet(*back, verified, false, options.control))
             return Named(e, w.target);
         if (!SameAsWritten(verified, w))
         {
@@ -772,17 +785,80 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
             return e;
         }
     }
+    return Cancelled(options) ? MakeError(CAB_E_CANCELLED) : CabError();
+}
 
-    if (Cancelled(options))
-        return MakeError(CAB_E_CANCELLED);
+// Lists and checks every name and plans the cabinets; the targets are checked
+// before and after, so that no source is read for a target that is a folder.
+CabError PlanRun(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, uint64_t cabinetLimit,
+                 RunPlan& plan)
+{
+    if (CabError e = CheckTarget(command, files, options.lead, 1))
+        return e;
+    {
+        std::vector<NameKeyEntry> keys;
+        if (CabError e = Plan(command, files, options, cabinetLimit, plan, keys))
+            return e;
+        if (CabError e = CheckDuplicateNames(plan, files, options.lead, keys))
+            return e;
+    }
+    return CheckTarget(command, files, options.lead, plan.cabinets.size());
+}
+
+} // namespace
+
+CabError RunCommand(std::string_view commandLine, FileOpener& files, const ArchiveOptions& given,
+                    ArchiveReport& report)
+{
+    report = ArchiveReport();
+    CommandLine command;
+    if (CabError e = ParseCommandLine(commandLine, command, given.lead))
+        return e;
+    report.cabinet = command.cabinet;
+    ArchiveOptions options = given;
+    options.cabinetLimit = std::min(options.cabinetLimit, kMaxCabinetBytes);
+    if (command.cabinetLimit != 0)
+        options.cabinetLimit = std::min(options.cabinetLimit, command.cabinetLimit);
+    RunControl* control = options.control;
+    StageTimes& times = report.times;
+    const double start = StageClock();
+    RunPlan plan;
+    if (CabError e = PlanRun(command, files, options, options.cabinetLimit, plan))
+        return e;
+    const double planned = StageClock();
+    times.plan = planned - start;
+    if (control)
+    {
+        uint64_t totalBytes = 0;
+        for (const PlannedFile& p : plan.files)
+            totalBytes += p.size;
+        control->totalBytes = totalBytes;
+        control->phase = RunPhase::Writing;
+    }
+    TempFileGuard guard(files);
+    std::vector<WrittenCabinet> written;
+    if (CabError e = WriteAll(command, files, options, plan, report, written, guard))
+        return e;
+    if (control)
+    {
+        control->verifyTotal = report.cabinetBytes;
+        control->phase = RunPhase::Verifying;
+    }
+    const double verifyStart = StageClock();
+    if (CabError e = VerifyAll(files, options, written))
+        return e;
+    const double finishStart = StageClock();
+    times.verify = finishStart - verifyStart;
     if (control)
         control->phase = RunPhase::Finishing;
     if (CabError e = ReplaceAll(files, written, guard))
         return e;
-    report.files = static_cast<uint32_t>(plan.size());
-    for (const PlannedCabinet& c : cabinets)
+    times.finish = StageClock() - finishStart;
+    times.total = StageClock() - start;
+    report.files = static_cast<uint32_t>(plan.files.size());
+    for (const PlannedCabinet& c : plan.cabinets)
         report.folders += c.folders;
-    report.cabinets = static_cast<uint32_t>(cabinets.size());
+    report.cabinets = static_cast<uint32_t>(plan.cabinets.size());
     return CabError();
 }
 

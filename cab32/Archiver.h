@@ -18,6 +18,11 @@
 // the named cabinet first, then "<name>_2<ext>", "<name>_3<ext>"... beside it.
 namespace cab32 {
 
+// Threads that open and read the files to store unless ArchiveOptions says
+// otherwise. One: under Wine a second one made each open slower (its server
+// takes the requests one at a time) and the run no faster.
+constexpr unsigned kDefaultReaders = 1;
+
 struct ArchiveOptions
 {
     LeadByteTest lead = IsLeadByte932; // the ANSI code page's lead bytes
@@ -26,8 +31,27 @@ struct ArchiveOptions
     uint64_t folderLimit = kMaxFolderBytes; // uncompressed bytes a folder may hold
     uint64_t cabinetLimit = kMaxCabinetBytes; // bytes one cabinet may take (-v can lower it)
     unsigned threads = 0;              // compressing threads; 0 for one per core
+    unsigned readers = 0;              // threads opening and reading the files; 0 for kDefaultReaders
     RunControl* control = nullptr;     // progress and cancel, or none
 };
+
+// Where a run's time went, in seconds: wall time of the run's own thread,
+// except the busy times, which are summed over the threads that do the work.
+struct StageTimes
+{
+    double plan = 0;          // names checked, files looked up, cabinets planned
+    double readBusy = 0;      // opening and reading the files (reading threads)
+    double readWait = 0;      // the run's thread waiting for a file to be read
+    double compressBusy = 0;  // compressing and checking blocks (workers)
+    double compressWait = 0;  // the run's thread waiting for a compressed block
+    double write = 0;         // the run's thread writing blocks and tables
+    double verify = 0;        // reading the cabinets back
+    double finish = 0;        // putting the cabinets in place
+    double total = 0;         // the whole run
+};
+
+// Seconds from a steady clock, for StageTimes.
+double StageClock();
 
 struct ArchiveReport
 {
@@ -37,6 +61,7 @@ struct ArchiveReport
     uint64_t bytesIn = 0;       // uncompressed bytes stored
     uint64_t cabinetBytes = 0;  // size of all cabinet files together
     uint32_t cabinets = 0;      // cabinet files written (more than 1 for a set)
+    StageTimes times;           // where the time went
 };
 
 // The file name of a set's cabinet: index 0 is the target itself, index n the

@@ -40,7 +40,6 @@ enum Cab32Result
     CAB_E_SOURCE_CHANGED = 33,      // a listed file shrank between listing and reading
     CAB_E_FILE_TOO_LARGE = 34,      // a file that cannot fit one cabinet even stored (about 2 GiB, or the -v size)
     CAB_E_DUPLICATE_NAME = 35,      // two listed files would be stored under one name (letter case ignored)
-    CAB_E_LIST_CHANGED = 36,        // a response file listed other names when read again to store the files
 
     // The cabinet being written.
     CAB_E_CABINET_TOO_LARGE = 40,   // a cabinet would pass its planned size (an internal fault)

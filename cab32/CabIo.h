@@ -45,17 +45,23 @@ struct SourceInfo
     bool isFolder = false;  // the name is a folder
 };
 
-// Called from two threads at once: the run's own thread (Stat, CreateTemp,
-// Replace, Remove, and OpenRead for response files and the read-back) and the
-// read-ahead thread (OpenRead for response files, OpenData for the files to
-// store). An implementation must allow any of its calls to overlap with any
-// other; the sources and sinks it returns are each used by one thread only.
+// Called from several threads at once: the run's own thread (Stat, StatListed,
+// StoredName, NameKey, CreateTemp, Replace, Remove, and OpenRead for response
+// files and the read-back) and each of the reading threads (OpenData for the
+// files to store). An implementation must allow any of its calls to overlap
+// with any other; the sources and sinks it returns are each used by one thread
+// only. StatListed alone is only ever called by the run's own thread.
 class FileOpener
 {
 public:
     virtual ~FileOpener() = default;
     // Looks a file up without opening it.
     virtual uint32_t Stat(const std::string& path, SourceInfo& info) = 0;
+    // Looks up a file to store, with Stat's answer. The run asks for the files
+    // of a folder one after another (depth first, as a walk lists them), so an
+    // implementation may answer from one listing of each folder, taken when
+    // its first file is asked for. Only the run's own thread calls it.
+    virtual uint32_t StatListed(const std::string& path, SourceInfo& info) { return Stat(path, info); }
     // Opens an existing file for reading; other programs may keep reading and writing it.
     virtual uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) = 0;
     // Opens an existing file for reading its data only, as cheaply as the

@@ -61,7 +61,6 @@ const char* ResultText(int code)
     case CAB_E_SOURCE_CHANGED: return "読み込み中にファイルが小さくなりました";
     case CAB_E_FILE_TOO_LARGE: return "ファイルが大きすぎて格納できません";
     case CAB_E_DUPLICATE_NAME: return "同じ名前のファイルが2回指定されています";
-    case CAB_E_LIST_CHANGED: return "作成中にレスポンスファイルの内容が変わりました";
     case CAB_E_CABINET_TOO_LARGE: return "キャビネットファイルが予定の大きさを超えました";
     case CAB_E_TEMP_CREATE: return "一時ファイルを作成できません";
     case CAB_E_WRITE: return "キャビネットファイルに書き込めません";

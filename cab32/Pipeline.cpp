@@ -1,5 +1,6 @@
 #include "cab32/Pipeline.h"
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -136,8 +137,11 @@ void BlockPipeline::Work()
         }
         Block& b = m_slots[n % m_slots.size()];
         const Block* prev = b.chained ? &m_slots[(n + m_slots.size() - 1) % m_slots.size()] : nullptr;
+        const auto start = std::chrono::steady_clock::now();
         b.noMemory = !encoder || !decoder;
         b.failed = b.noMemory || !Compress(b, prev, *encoder, *decoder, check);
+        m_busyNs += static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done[n % m_slots.size()] = 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -48,6 +49,8 @@ public:
     // The oldest block has been written.
     void Retire();
     bool Pending() const { return m_retired != m_submitted; }
+    // Seconds the workers spent compressing, summed over them.
+    double BusySeconds() const { return static_cast<double>(m_busyNs.load()) / 1e9; }
 
 private:
     void Work();
@@ -68,6 +71,8 @@ private:
     uint64_t m_retired = 0;              // blocks collected by the caller
     int m_level;
     bool m_stop = false;
+    std::atomic<uint64_t> m_busyNs{0};   // time spent in Compress, all workers
+
 };
 
 } // namespace cab32

@@ -1,6 +1,7 @@
 #include "cab32/ReadAhead.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace cab32 {
 
@@ -8,119 +9,175 @@ namespace {
 
 constexpr size_t kWholeFile = 256 * 1024;       // files up to this size are read whole
 constexpr size_t kHeadOfLarge = 64 * 1024;      // what is read ahead of a larger file
-constexpr size_t kMaxQueuedBytes = 8 * 1024 * 1024;
-constexpr size_t kMaxQueuedFiles = 4096;
+constexpr size_t kMaxHeldBytes = 8 * 1024 * 1024;
+constexpr size_t kMaxHeldFiles = 1024;
 
 } // namespace
 
-ReadAhead::ReadAhead(const CommandLine& command, FileOpener& files, LeadByteTest lead,
-                     const std::vector<uint64_t>& sizes, const RunControl* control)
-    : m_command(command), m_files(files), m_lead(lead), m_sizes(sizes), m_control(control)
+ReadAhead::ReadAhead(const std::string& base, FileOpener& files, const RunPlan& plan, unsigned readers,
+                     const RunControl* control)
+    : m_base(base), m_files(files), m_plan(plan), m_control(control), m_ring(kMaxHeldFiles), m_ready(kMaxHeldFiles, 0)
 {
-    m_thread = std::thread(&ReadAhead::Run, this);
+    try
+    {
+        for (unsigned i = 0; i < std::max(1u, readers); ++i)
+            m_threads.emplace_back(&ReadAhead::Run, this);
+    }
+    catch (...)
+    {
+        Stop();
+        throw;
+    }
 }
 
 ReadAhead::~ReadAhead()
+{
+    Stop();
+}
+
+void ReadAhead::Stop()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
-    m_changed.notify_all();
-    m_thread.join();
+    m_room.notify_all();
+    for (std::thread& t : m_threads)
+        t.join();
+    m_threads.clear();
+}
+
+size_t ReadAhead::HeadBytes(size_t index) const
+{
+    const uint64_t size = m_plan.files[index].size;
+    return static_cast<size_t>(std::min<uint64_t>(size, size <= kWholeFile ? kWholeFile : kHeadOfLarge));
 }
 
 ReadAhead::Entry ReadAhead::Next()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return !m_queue.empty() || m_failure != 0; });
-    if (m_queue.empty())
+    const size_t slot = m_given % m_ring.size();
+    m_nextWaits = true;
+    m_arrived.wait(lock, [&] { return m_ready[slot] != 0 || m_failure != 0; });
+    m_nextWaits = false;
+    if (m_failure != 0)
     {
         Entry failed;
         failed.error.code = m_failure;
         return failed;
     }
-    Entry e = std::move(m_queue.front());
-    m_queue.pop_front();
-    m_queuedBytes -= std::min(m_queuedBytes, e.head.size());
+    Entry e = std::move(m_ring[slot]);
+    m_ready[slot] = 0;
+    m_heldBytes -= HeadBytes(m_given);
+    ++m_given;
+    const bool wake = m_takersWait != 0;
     lock.unlock();
-    m_changed.notify_all();
+    if (wake)
+        m_room.notify_all();
     return e;
 }
 
-void ReadAhead::Push(Entry entry, size_t bytes)
+// The first file not yet given always gets its turn, so the reading never
+// stalls; the others wait while the files held would pass the limits.
+bool ReadAhead::Take(size_t& index)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] {
-        return m_stop || m_queue.empty() || (m_queuedBytes + bytes <= kMaxQueuedBytes && m_queue.size() < kMaxQueuedFiles);
+    ++m_takersWait;
+    m_room.wait(lock, [&] {
+        if (m_stop || m_taken >= m_plan.files.size())
+            return true;
+        return m_taken == m_given ||
+               (m_taken - m_given < m_ring.size() && m_heldBytes + HeadBytes(m_taken) <= kMaxHeldBytes);
     });
-    m_queuedBytes += bytes;
-    m_queue.push_back(std::move(entry));
-    lock.unlock();
-    m_changed.notify_all();
+    --m_takersWait;
+    if (m_stop || m_taken >= m_plan.files.size())
+        return false;
+    index = m_taken++;
+    m_heldBytes += HeadBytes(index);
+    return true;
+}
+
+void ReadAhead::Read(size_t index, Entry& e)
+{
+    const uint64_t size = m_plan.files[index].size;
+    if (m_control != nullptr && m_control->Cancelled())
+    {
+        e.error = MakeError(CAB_E_CANCELLED);
+        return;
+    }
+    if (size == 0)
+        return;
+    const std::string path = m_base + std::string(m_plan.Listed(index));
+    std::unique_ptr<ByteSource> source;
+    if (uint32_t sys = m_files.OpenData(path, source))
+    {
+        e.error = MakeError(CAB_E_SOURCE_OPEN, path, sys);
+        return;
+    }
+    // A file that grew since the listing is stored as listed; one that shrank cannot be.
+    e.head.resize(HeadBytes(index));
+    size_t got = 0;
+    while (got < e.head.size() && !e.error)
+    {
+        size_t n = 0;
+        if (uint32_t sys = source->Read(e.head.data() + got, e.head.size() - got, n))
+            e.error = MakeError(CAB_E_SOURCE_READ, path, sys);
+        else if (n == 0)
+            e.error = MakeError(CAB_E_SOURCE_CHANGED, path);
+        got += n;
+    }
+    if (!e.error && e.head.size() < size)
+        e.rest = std::move(source);
+}
+
+// Wakes Next only when it waits for this very file.
+void ReadAhead::Publish(size_t index, Entry e)
+{
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // A failed file ends the taking: nothing after it is ever given.
+        if (e.error)
+            m_stop = true;
+        m_ring[index % m_ring.size()] = std::move(e);
+        m_ready[index % m_ring.size()] = 1;
+        wake = m_nextWaits && index == m_given;
+    }
+    if (wake)
+        m_arrived.notify_one();
+}
+
+void ReadAhead::ReadFiles()
+{
+    size_t index = 0;
+    while (Take(index))
+    {
+        Entry e;
+        const auto start = std::chrono::steady_clock::now();
+        Read(index, e);
+        m_busyNs += static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+        Publish(index, std::move(e));
+    }
 }
 
 void ReadAhead::Fail(int code)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_queue.clear();
-    m_failure = code;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+        m_failure = code;
+    }
+    m_arrived.notify_all();
+    m_room.notify_all();
 }
 
+// One reading thread; nothing escapes it.
 void ReadAhead::Run()
 {
     try
     {
-        NameStream names(m_command, m_files, m_lead);
-        for (uint64_t size : m_sizes)
-        {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_stop)
-                    return;
-            }
-            Entry e;
-            if (!names.Next(e.name, e.error))
-            {
-                if (!e.error)
-                    e.error = MakeError(CAB_E_RESPONSE_READ, m_command.inputs.empty() ? std::string() : m_command.inputs.back());
-            }
-            else if (m_control != nullptr && m_control->Cancelled())
-            {
-                e.error = MakeError(CAB_E_CANCELLED);
-            }
-            else if (size > 0)
-            {
-                const std::string path = m_command.baseFolder + e.name;
-                std::unique_ptr<ByteSource> source;
-                if (uint32_t sys = m_files.OpenData(path, source))
-                {
-                    e.error = MakeError(CAB_E_SOURCE_OPEN, path, sys);
-                }
-                else
-                {
-                    // A file that grew since the listing is stored as listed; one that shrank cannot be.
-                    e.head.resize(static_cast<size_t>(std::min<uint64_t>(size, size <= kWholeFile ? kWholeFile : kHeadOfLarge)));
-                    size_t got = 0;
-                    while (got < e.head.size() && !e.error)
-                    {
-                        size_t n = 0;
-                        if (uint32_t sys = source->Read(e.head.data() + got, e.head.size() - got, n))
-                            e.error = MakeError(CAB_E_SOURCE_READ, path, sys);
-                        else if (n == 0)
-                            e.error = MakeError(CAB_E_SOURCE_CHANGED, path);
-                        got += n;
-                    }
-                    if (!e.error && e.head.size() < size)
-                        e.rest = std::move(source);
-                }
-            }
-            const bool failed = static_cast<bool>(e.error);
-            const size_t bytes = e.head.size();
-            Push(std::move(e), bytes);
-            if (failed)
-                return;
-        }
+        ReadFiles();
     }
     catch (const std::bad_alloc&)
     {
@@ -130,7 +187,6 @@ void ReadAhead::Run()
     {
         Fail(CAB_E_INTERNAL);
     }
-    m_changed.notify_all();
 }
 
 } // namespace cab32

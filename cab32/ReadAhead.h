@@ -1,8 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,11 +11,14 @@
 
 #include "cab32/Archiver.h"
 #include "cab32/CabIo.h"
+#include "cab32/RunPlan.h"
 
-// Opens and reads the files to store on a thread of its own, ahead of the
+// Opens and reads the files to store on threads of their own, ahead of the
 // thread that fills the blocks, so that the system's per-file costs (open,
-// first read, close) overlap with compressing and writing. Small files come
-// whole in memory; a large one comes as an open source with its first part read.
+// first read, close) overlap with each other and with compressing and
+// writing. Each reading thread takes the next file of the plan; the files
+// come out in the plan's order. Small files come whole in memory; a large one
+// comes as an open source with its first part read.
 namespace cab32 {
 
 class ReadAhead
@@ -23,41 +26,57 @@ class ReadAhead
 public:
     struct Entry
     {
-        std::string name;                    // the stored name
         std::vector<uint8_t> head;           // the file's first bytes (all of a small file)
         std::unique_ptr<ByteSource> rest;    // the open file, when there is more to read
         CabError error;                      // opening or reading failed; later entries never come
     };
 
-    // sizes: each file's listed size, in the order the names come.
-    ReadAhead(const CommandLine& command, FileOpener& files, LeadByteTest lead, const std::vector<uint64_t>& sizes,
+    // base: the folder the plan's names are relative to.
+    ReadAhead(const std::string& base, FileOpener& files, const RunPlan& plan, unsigned readers,
               const RunControl* control);
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // The next file, waiting for it.
+    // The next file of the plan, waiting for it.
     Entry Next();
+    // Seconds spent opening and reading, summed over the reading threads.
+    double BusySeconds() const { return static_cast<double>(m_busyNs.load()) / 1e9; }
 
 private:
     void Run();
-    void Push(Entry entry, size_t bytes);
-    // Drops whatever is queued: Next gives the failure from now on (the thread
-    // could not go on). Allocates nothing, so it can follow a failed allocation.
+    void ReadFiles();
+    // Takes the next file to read once there is room for it; false when there is none left.
+    bool Take(size_t& index);
+    // Opens file index and reads its head.
+    void Read(size_t index, Entry& e);
+    void Publish(size_t index, Entry e);
+    // Makes Next give the failure from now on (a thread could not go on).
+    // Allocates nothing, so it can follow a failed allocation.
     void Fail(int code);
+    // The bytes read ahead of file index.
+    size_t HeadBytes(size_t index) const;
+    // Ends and joins the reading threads.
+    void Stop();
 
-    const CommandLine& m_command;
+    const std::string& m_base;
     FileOpener& m_files;
-    LeadByteTest m_lead;
-    const std::vector<uint64_t>& m_sizes;
+    const RunPlan& m_plan;
     const RunControl* m_control;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Entry> m_queue;
-    size_t m_queuedBytes = 0;   // bytes held by queued entries
-    bool m_stop = false;
-    int m_failure = 0;          // the code Next gives once the queue is dropped
-    std::thread m_thread;
+    std::condition_variable m_arrived;  // the file Next waits for was read, or a failure
+    std::condition_variable m_room;     // room for more files, or stop
+    bool m_nextWaits = false;           // Next is waiting (each wake-up costs a system call)
+    unsigned m_takersWait = 0;          // reading threads waiting for room
+    std::vector<Entry> m_ring;      // entry i waits in slot i % size until Next takes it
+    std::vector<uint8_t> m_ready;   // per slot: its entry has been read
+    size_t m_taken = 0;             // files handed to reading threads
+    size_t m_given = 0;             // files handed to Next
+    size_t m_heldBytes = 0;         // head bytes of the files taken and not yet given
+    bool m_stop = false;            // no more files are taken (end, failure or destruction)
+    int m_failure = 0;              // the code Next gives once a thread failed
+    std::atomic<uint64_t> m_busyNs{0};  // time spent opening and reading
+    std::vector<std::thread> m_threads;
 };
 
 } // namespace cab32

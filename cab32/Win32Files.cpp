@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cab32/CabFormat.h"
 #include "cab32/CommandLine.h"
@@ -166,7 +168,127 @@ std::wstring LastComponents(const std::wstring& path, size_t count)
     return path.substr(start);
 }
 
+// The name as the file system compares it: upper case.
+std::wstring KeyOf(std::wstring name)
+{
+    if (!name.empty())
+        CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+    return name;
+}
+
+// One folder's entries, found by their upper-cased names.
+struct FolderListing
+{
+    struct Entry
+    {
+        uint32_t keyAt;     // where its key starts in keys
+        uint32_t keyLen;    // characters of its key
+        uint64_t size;      // bytes
+        FILETIME written;   // last write, UTC
+        DWORD attributes;   // as listed
+        bool byPath;        // the listing cannot answer for it alone (a link, or a key two entries share)
+    };
+    std::string folder;          // as the caller names it, ending in a backslash
+    std::wstring keys;           // every entry's key, one after another
+    std::vector<Entry> entries;  // sorted by key
+
+    std::wstring_view Key(const Entry& e) const { return std::wstring_view(keys).substr(e.keyAt, e.keyLen); }
+};
+
 } // namespace
+
+// The listings of the folders from the top down to the one asked for last.
+// A walk lists a folder's files before and after its subfolders, so a folder
+// stays listed while the run is below it. When listings stop paying (names
+// that come in no folder order), every name is looked up by path.
+class FolderListings
+{
+public:
+    // True with info when a listing answers for path.
+    bool Find(const std::string& path, SourceInfo& info);
+
+private:
+    static bool List(const std::string& folder, FolderListing& listing);
+
+    std::vector<FolderListing> m_open;
+    uint64_t m_lists = 0;    // folders listed
+    uint64_t m_answers = 0;  // names answered from a listing
+};
+
+// Lists folder into listing, sorted by key; false when it cannot be listed.
+bool FolderListings::List(const std::string& folder, FolderListing& listing)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileExW(Widen(folder + "*", CP_ACP).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    listing.folder = folder;
+    do
+    {
+        const std::wstring key = KeyOf(data.cFileName);
+        const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        listing.entries.push_back({static_cast<uint32_t>(listing.keys.size()), static_cast<uint32_t>(key.size()), size,
+                                   data.ftLastWriteTime, data.dwFileAttributes,
+                                   (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+        listing.keys += key;
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+    std::vector<FolderListing::Entry>& entries = listing.entries;
+    std::sort(entries.begin(), entries.end(), [&](const FolderListing::Entry& a, const FolderListing::Entry& b) {
+        return listing.Key(a) < listing.Key(b);
+    });
+    for (size_t i = 1; i < entries.size(); ++i)
+    {
+        if (listing.Key(entries[i]) == listing.Key(entries[i - 1]))
+            entries[i].byPath = entries[i - 1].byPath = true;
+    }
+    return true;
+}
+
+bool FolderListings::Find(const std::string& path, SourceInfo& info)
+{
+    if (m_lists > 64 && m_answers < 4 * m_lists)
+        return false;
+    const std::string folder = FolderOf(path, IsAnsiLeadByte);
+    if (folder.empty())
+        return false;
+    while (!m_open.empty() && folder.compare(0, m_open.back().folder.size(), m_open.back().folder) != 0)
+        m_open.pop_back();
+    if (m_open.empty() || m_open.back().folder != folder)
+    {
+        FolderListing listing;
+        if (!List(folder, listing))
+            return false;
+        ++m_lists;
+        m_open.push_back(std::move(listing));
+    }
+    const FolderListing& listing = m_open.back();
+    const std::wstring key = KeyOf(Widen(path.substr(folder.size()), CP_ACP));
+    auto found = std::lower_bound(listing.entries.begin(), listing.entries.end(), key,
+                                  [&](const FolderListing::Entry& e, const std::wstring& k) { return listing.Key(e) < k; });
+    if (found == listing.entries.end() || listing.Key(*found) != key || found->byPath)
+        return false;
+    info.size = found->size;
+    info.attribs = KeptAttributes(found->attributes);
+    info.isFolder = (found->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    DosTimeOf(found->written, info.dosDate, info.dosTime);
+    ++m_answers;
+    return true;
+}
+
+Win32Files::Win32Files() = default;
+
+Win32Files::~Win32Files() = default;
+
+uint32_t Win32Files::StatListed(const std::string& path, SourceInfo& info)
+{
+    if (!m_listings)
+        m_listings.reset(new FolderListings());
+    if (m_listings->Find(path, info))
+        return 0;
+    return Stat(path, info);
+}
 
 bool IsAnsiLeadByte(unsigned char c)
 {

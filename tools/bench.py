@@ -12,7 +12,14 @@ import time
 root, work, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
 wine_run = os.path.join(root, "tools", "wine-run")
 drive = os.path.join(root, "build", "windows", "bin", "cab32_drive.exe")
+program = os.path.join(root, "build", "windows", "bin", "program_bench.exe")
 TREE_VERSION = "1"
+# BENCH_TREES=small40k,usr-include,... runs only those trees (default: all).
+only = set(filter(None, os.environ.get("BENCH_TREES", "").split(",")))
+STAGES = [("plan", "planning"), ("read_busy", "opening+reading (reader threads, summed)"),
+          ("read_wait", "  waiting for a read file"), ("compress_busy", "compressing (workers, summed)"),
+          ("compress_wait", "  waiting for a block"), ("write", "writing"), ("verify", "verifying"),
+          ("finish", "renaming into place"), ("total", "whole run")]
 
 
 def winpath(p):
@@ -70,6 +77,34 @@ def generated_tree(path):
         n += 1
 
 
+def source_like_tree(path):
+    """40,000 files of 0.3-6 KB in 200 folders of 200, cut one after another
+    from the files of /usr/include in name order (about 126 MB)."""
+    rng = random.Random(40000)
+    pool = []
+    for dirpath, dirs, files in os.walk("/usr/include"):
+        dirs.sort()
+        for n in sorted(files):
+            full = os.path.join(dirpath, n)
+            if os.path.isfile(full) and not os.path.islink(full):
+                pool.append(full)
+    stream, at = b"", 0
+    src = 0
+    for i in range(40000):
+        size = rng.randrange(300, 6001)
+        while len(stream) - at < size:
+            with open(pool[src % len(pool)], "rb") as f:
+                stream = stream[at:] + f.read()
+            at = 0
+            src += 1
+        folder = os.path.join(path, "dir%03d" % (i // 200))
+        if i % 200 == 0:
+            os.makedirs(folder)
+        with open(os.path.join(folder, "src%05d.%s" % (i, "ch"[i % 2])), "wb") as f:
+            f.write(stream[at:at + size])
+        at += size
+
+
 def small_tree(path, count):
     rng = random.Random(count)
     for i in range(count):
@@ -92,6 +127,8 @@ def ensure(path, build):
 
 
 def listing(tree):
+    """The tree's files; of names that differ only in case (xt_CONNMARK.h and
+    xt_connmark.h), the first, as Windows holds only one of them."""
     names = []
     for dirpath, _, files in os.walk(tree):
         for n in files:
@@ -99,10 +136,12 @@ def listing(tree):
             if os.path.isfile(full) and not os.path.islink(full):
                 names.append(os.path.relpath(full, tree))
     names.sort()
-    return names
+    seen = set()
+    kept = [n for n in names if not (n.lower() in seen or seen.add(n.lower()))]
+    return kept
 
 
-def run_ours(tree, names, tag, mem=False):
+def run_ours(tree, names, tag, mem=False, profile=False):
     rsp = os.path.join(work, tag + ".rsp")
     with open(rsp, "w", newline="") as f:
         f.write("".join('"%s"\r\n' % n.replace("/", "\\") for n in names))
@@ -111,12 +150,15 @@ def run_ours(tree, names, tag, mem=False):
     with open(cmd, "w") as f:
         f.write('-a "%s" "%s\\" "@%s"' % (winpath(cab), winpath(tree), winpath(rsp)))
     start = time.perf_counter()
-    out = subprocess.run([wine_run, drive] + (["--mem"] if mem else []) + [winpath(cmd)],
+    flags = (["--mem"] if mem else []) + (["--profile"] if profile else [])
+    out = subprocess.run([wine_run, drive] + flags + [winpath(cmd)],
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL).stdout
     wall = time.perf_counter() - start
     text = out.decode("cp932", "replace").replace("\r", "")
     if "rc=0" not in text:
         sys.exit("CAB32 failed on %s:\n%s" % (tag, text))
+    if profile:
+        return {l.split("=")[0][6:]: float(l.split("=")[1]) for l in text.splitlines() if l.startswith("stage_")}
     call = float(text.split("elapsed_ms=")[1].split()[0]) / 1000
     size = sum(os.path.getsize(os.path.join(work, "out", f)) for f in os.listdir(os.path.join(work, "out"))
                if f.startswith(tag))
@@ -145,7 +187,30 @@ def run_gzip(tree, names):
     return time.perf_counter() - start
 
 
-def bench(tree, tag):
+def load():
+    return open("/proc/loadavg").read().split()[0]
+
+
+def print_stages(tree, names, tag, files, mb):
+    """Where the archiver's time goes (the linked-in core with the DLL's settings), medians."""
+    runs_ = [run_ours(tree, names, tag, profile=True) for _ in range(runs)]
+    print("stages (median of %d, load %s):       seconds   per file   per MB" % (runs, load()))
+    for key, label in STAGES:
+        t = statistics.median(r[key] for r in runs_)
+        print("  %-42s %6.2f  %7.1f us  %6.1f ms" % (label, t, 1e6 * t / files, 1e3 * t / mb))
+
+
+def run_program(tree, tag):
+    """The program's walk, respons.txt and archiver call, as one backup does."""
+    cab = os.path.join(work, "out", tag + "-program.cab")
+    out = subprocess.run([wine_run, program, winpath(tree), winpath(cab)], stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL).stdout.decode("cp932", "replace")
+    if "rc=0" not in out:
+        sys.exit("program run failed on %s:\n%s" % (tag, out))
+    return {l.split("=")[0]: float(l.split("=")[1]) for l in out.replace("\r", "").splitlines() if l.endswith(tuple("0123456789")) and "_s=" in l}
+
+
+def bench(tree, tag, whole_program=False):
     names = listing(tree)
     total = sum(os.path.getsize(os.path.join(tree, n)) for n in names)
     mb = total / 1e6
@@ -170,6 +235,15 @@ def bench(tree, tag):
     print("gzip -6    wall %.2f s  %.1f MB/s (one core, reference)" % (gzip_time, mb / gzip_time))
     print("ratios: throughput %.2fx gcab (by call), %.2fx (by wine process); size %.3fx gcab"
           % (gcab_time / ours_call, gcab_time / ours_wall, ours_size / gcab_size))
+    print("load average at the end: %s" % load())
+    print_stages(tree, names, tag, len(names), mb)
+    if whole_program:
+        prog = [run_program(tree, tag) for _ in range(runs)]
+        walk = statistics.median(r["walk_s"] for r in prog)
+        arch = statistics.median(r["archive_s"] for r in prog)
+        total = statistics.median(r["total_s"] for r in prog)
+        print("whole program (walk + respons.txt + CAB32.dll): %.2f s = walk %.2f s + archiver %.2f s; "
+              "%.1f MB/s, %.2fx gcab" % (total, walk, arch, mb / total, gcab_time / total))
     _, _, _, peak = run_ours(tree, names, tag, mem=True)
     print("memory: %s" % peak)
     del listing_text
@@ -179,12 +253,19 @@ os.makedirs(os.path.join(work, "out"), exist_ok=True)
 for f in os.listdir(os.path.join(work, "out")):
     os.remove(os.path.join(work, "out", f))
 print("median of %d runs per side; CPU cores: %d" % (runs, os.cpu_count()))
-ensure(os.path.join(work, "generated"), generated_tree)
-bench(os.path.join(work, "generated"), "generated")
-if os.path.isdir("/usr/include"):
+print("load average at the start: %s" % load())
+if not only or "generated" in only:
+    ensure(os.path.join(work, "generated"), generated_tree)
+    bench(os.path.join(work, "generated"), "generated")
+if os.path.isdir("/usr/include") and (not only or "usr-include" in only):
     ensure(os.path.join(work, "usr-include"), lambda p: shutil.copytree("/usr/include", p, symlinks=True, dirs_exist_ok=True))
     bench(os.path.join(work, "usr-include"), "usr-include")
+if os.path.isdir("/usr/include") and (not only or "small40k" in only):
+    ensure(os.path.join(work, "small40k"), source_like_tree)
+    bench(os.path.join(work, "small40k"), "small40k", whole_program=True)
 for count in (20000, 200000):
+    if only and "small%d" % count not in only:
+        continue
     tree = os.path.join(work, "small%d" % count)
     ensure(tree, lambda p: small_tree(p, count))
     names = listing(tree)

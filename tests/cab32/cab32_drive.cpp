@@ -1,7 +1,9 @@
 // Calls CAB32.dll as the program does (ordinal 1, 1023 bytes of a 1024-byte buffer, no window) on the command line
 // in COMMANDFILE, so that its bytes arrive unchanged; prints "rc=N", the message, the duration and the peak memory.
-// With --threads N [--folder-limit BYTES] it runs the linked-in core instead, with folders that small.
-//   cab32_drive [--mem] [--threads N [--folder-limit BYTES]] COMMANDFILE
+// With --threads N [--folder-limit BYTES] it runs the linked-in core instead, with folders that small;
+// with --profile it runs the core with the DLL's settings and prints where the time went; --readers N
+// sets the core's reading threads.
+//   cab32_drive [--mem] [--profile] [--readers N] [--threads N [--folder-limit BYTES]] COMMANDFILE
 #include <windows.h>
 #include <psapi.h>
 
@@ -16,14 +18,27 @@
 
 typedef int(WINAPI* CabEntry)(HWND, LPCSTR, LPSTR, DWORD);
 
+// The run's stages as "stage_<name>=<seconds>" lines, for the benchmark.
+static void PrintStages(const cab32::StageTimes& t)
+{
+    std::printf("stage_plan=%.3f\nstage_read_busy=%.3f\nstage_read_wait=%.3f\nstage_compress_busy=%.3f\n"
+                "stage_compress_wait=%.3f\nstage_write=%.3f\nstage_verify=%.3f\nstage_finish=%.3f\nstage_total=%.3f\n",
+                t.plan, t.readBusy, t.readWait, t.compressBusy, t.compressWait, t.write, t.verify, t.finish, t.total);
+}
+
 int main(int argc, char** argv)
 {
     cab32::ArchiveOptions options;
     options.lead = cab32::IsAnsiLeadByte;
+    bool profile = false;
     for (int i = 1; i + 1 < argc; ++i)
     {
-        if (std::strcmp(argv[i], "--threads") == 0)
+        if (std::strcmp(argv[i], "--profile") == 0)
+            profile = true;
+        else if (std::strcmp(argv[i], "--threads") == 0)
             options.threads = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        else if (std::strcmp(argv[i], "--readers") == 0)
+            options.readers = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         else if (std::strcmp(argv[i], "--folder-limit") == 0)
             options.folderLimit = std::strtoull(argv[++i], nullptr, 10);
     }
@@ -37,12 +52,14 @@ int main(int argc, char** argv)
     while (!command.empty() && (command.back() == '\n' || command.back() == '\r'))
         command.pop_back();
 
-    if (options.threads != 0)
+    if (options.threads != 0 || profile)
     {
         cab32::Win32Files files;
         cab32::ArchiveReport report;
         cab32::CabError e = cab32::RunCommand(command, files, options, report);
         std::printf("rc=%d\n%s\nfolders=%u\n", e.code, cab32::FormatResult(e, report).c_str(), report.folders);
+        if (profile)
+            PrintStages(report.times);
         return 0;
     }
     HMODULE dll = LoadLibraryA("CAB32.dll");

@@ -53,9 +53,10 @@ python3 "$ROOT/tests/cab32/trees.py" make "$WORK" || { echo "FAIL: cannot build 
 archive ascii tree
 archive full tree
 archive empties tree
-# One and two compressing threads, folders of at most 2,500,000 bytes: the same bytes, several folders.
-archive ascii1 tree "" --threads 1 --folder-limit 2500000
-archive ascii2 tree "" --threads 2 --folder-limit 2500000
+# One and two compressing threads, one and three reading threads, folders of at most 2,500,000 bytes:
+# the same bytes, several folders.
+archive ascii1 tree "" --readers 1 --threads 1 --folder-limit 2500000
+archive ascii2 tree "" --readers 3 --threads 2 --folder-limit 2500000
 grep -q "^folders=[2-9]" "$WORK/ascii1.out" || fail "the small folder limit gave one folder"
 cmp -s "$WORK/out/ascii1.cab" "$WORK/out/ascii2.cab" || fail "one and two threads wrote different cabinets"
 # More files than one cabinet can list, and the tree split by a lowered cabinet size.
