@@ -203,6 +203,67 @@ DWORD WINAPI WorkThread(LPVOID param)
 
 } // namespace
 
+namespace {
+
+// What the pump saw of a WM_QUIT while the work ran.
+struct QuitSeen
+{
+    bool seen = false; // the application asked to close
+    int code = 0;      // its exit code, posted again once the work has ended
+};
+
+// Dispatches what is queued; the progress window's keys go to it. A WM_QUIT
+// cancels the work and is kept for later.
+void PumpMessages(ProgressWindow* window, RunControl& control, QuitSeen& quit)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+    {
+        if (msg.message == WM_QUIT)
+        {
+            quit.seen = true;
+            quit.code = static_cast<int>(msg.wParam);
+            control.cancel = true;
+            continue;
+        }
+        if (window == nullptr || window->Handle() == nullptr || !IsDialogMessageA(window->Handle(), &msg))
+        {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+// Shows the progress window once the work has taken long enough, and refreshes it now and then.
+void ShowProgress(ProgressWindow*& window, HWND owner, RunControl& control, DWORD start, DWORD& lastRefresh)
+{
+    const DWORD now = GetTickCount();
+    if (window == nullptr && now - start >= kShowAfterMs)
+    {
+        try
+        {
+            window = new ProgressWindow(owner, control);
+        }
+        catch (...)
+        {
+            window = nullptr;
+        }
+    }
+    if (window != nullptr && now - lastRefresh >= kRefreshMs)
+    {
+        lastRefresh = now;
+        try
+        {
+            window->Refresh();
+        }
+        catch (...)
+        {
+        }
+    }
+}
+
+} // namespace
+
 void RunWithProgress(HWND owner, RunControl& control, const std::function<void()>& work)
 {
     ThreadArgs args = {&work};
@@ -215,62 +276,20 @@ void RunWithProgress(HWND owner, RunControl& control, const std::function<void()
     const bool wasEnabled = !EnableWindow(owner, FALSE);
     const DWORD start = GetTickCount();
     DWORD lastRefresh = 0;
-    bool quit = false;
-    int quitCode = 0;
+    QuitSeen quit;
     ProgressWindow* window = nullptr;
-    for (;;)
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0)
     {
-        const DWORD wait = MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT);
-        if (wait == WAIT_OBJECT_0)
-            break;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        {
-            if (msg.message == WM_QUIT)
-            {
-                // The application is closing: stop the work, and pass the quit on afterwards.
-                quit = true;
-                quitCode = static_cast<int>(msg.wParam);
-                control.cancel = true;
-                continue;
-            }
-            if (window == nullptr || window->Handle() == nullptr || !IsDialogMessageA(window->Handle(), &msg))
-            {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
-        const DWORD now = GetTickCount();
-        if (window == nullptr && now - start >= kShowAfterMs)
-        {
-            try
-            {
-                window = new ProgressWindow(owner, control);
-            }
-            catch (...)
-            {
-                window = nullptr;
-            }
-        }
-        if (window != nullptr && now - lastRefresh >= kRefreshMs)
-        {
-            lastRefresh = now;
-            try
-            {
-                window->Refresh();
-            }
-            catch (...)
-            {
-            }
-        }
+        PumpMessages(window, control, quit);
+        ShowProgress(window, owner, control, start, lastRefresh);
     }
     CloseHandle(thread);
     // The owner gets its input back before the progress window goes, so that it takes the focus.
     if (wasEnabled)
         EnableWindow(owner, TRUE);
     delete window;
-    if (quit)
-        PostQuitMessage(quitCode);
+    if (quit.seen)
+        PostQuitMessage(quit.code);
 }
 
 } // namespace cab32
