@@ -190,6 +190,19 @@ TEST_F(Dll, TheProgressWindowKeepsItsOwnerDisabledAndCancels)
     EXPECT_EQ(nullptr, FindWindowA(cab32::kProgressClass, nullptr));
     EXPECT_EQ("old", Read("out\\keep.cab"));
     EXPECT_EQ("keep.cab ", OutNames());
+
+    // The application asked to close while the call ran: the work is cancelled and the quit
+    // reaches the caller's loop afterwards, with its code.
+    const DWORD caller = GetCurrentThreadId();
+    std::thread quitter([&] {
+        WaitForOwned(cab32::kProgressClass, owner);
+        PostThreadMessageA(caller, WM_QUIT, 7, 0);
+    });
+    EXPECT_EQ(CAB_E_CANCELLED, Call(m_command, owner)) << m_out;
+    quitter.join();
+    MSG msg = {};
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && msg.wParam == 7);
+    EXPECT_EQ("old", Read("out\\keep.cab"));
     DestroyWindow(owner);
 }
 
