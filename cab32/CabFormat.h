@@ -11,7 +11,8 @@ namespace cab32 {
 
 constexpr uint32_t kBlockSize = 32768;                  // uncompressed bytes in every block but a folder's last
 constexpr uint32_t kMaxBlockData = kBlockSize + 12;     // largest MSZIP block payload a reader accepts
-constexpr uint64_t kMaxFolderBytes = 65534ull * kBlockSize; // below 0x7FFF8000 and fewer than 65,535 blocks
+constexpr uint64_t kMaxFolderOffset = 0x7FFF8000;            // offsets in a folder, and a file's end, stay below this
+constexpr uint64_t kMaxFolderBytes = 65534ull * kBlockSize; // below kMaxFolderOffset and fewer than 65,535 blocks
 constexpr uint64_t kMaxCabinetBytes = 0x7FFFFFFF;       // cbCabinet limit honoured by every reader
 constexpr uint64_t kMinCabinetLimit = 64 * 1024;        // smallest cabinet size -v accepts
 constexpr uint64_t kWorstBlockBytes = 8 + kBlockSize + 7; // a full CFDATA at its largest (stored)
