@@ -63,7 +63,6 @@ BlockPipeline::Block* BlockPipeline::Fill()
     b.inLen = 0;
     b.outLen = 0;
     b.chained = false;
-    b.folderStart = false;
     b.failed = false;
     b.noMemory = false;
     return &b;

@@ -28,7 +28,6 @@ public:
         size_t inLen = 0;          // bytes in 'in'
         size_t outLen = 0;         // bytes in 'out'
         bool chained = false;      // the previous block of the same folder is the dictionary
-        bool folderStart = false;  // the block opens a folder
         uint32_t csum = 0;         // CFDATA checksum of out, cbData and cbUncomp
         bool failed = false;       // zlib failed, or the block did not decompress to its input
         bool noMemory = false;     // failed because the worker could not allocate its coder
