@@ -222,7 +222,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
         size_t historyLen = 0;
         const int lzxBits = LzxWindowBitsOf(f.typeCompress);
         const size_t maxData = lzxBits ? kLzxMaxFrameData : kMaxBlockData;
-        std::unique_ptr<LzxDecoder> lzx(lzxBits && decode ? new LzxDecoder(lzxBits) : nullptr);
+        std::unique_ptr<LzxDecoder> lzx(lzxBits ? new LzxDecoder(lzxBits) : nullptr);
         for (uint32_t b = 0; b < f.cCFData; ++b)
         {
             uint8_t head[kDataHeaderSize];
@@ -250,7 +250,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
             summary.stored = static_cast<uint32_t>(crc32(summary.stored, packed.data(), d.cbData));
             summary.bytes += d.cbUncomp;
             summary.blocks++;
-            if (!decode)
+            if (!decode && !lzx)
                 continue;
             if (f.typeCompress == kTypeNone)
                 std::memcpy(block.data(), packed.data(), d.cbUncomp);
