@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "backup/Archiver.h"
+#include "backup/ArchiverLibrary.h"
 #include "backup/BackupJob.h"
 #include "project/ProgramFolder.h"
 
