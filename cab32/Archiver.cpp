@@ -563,8 +563,10 @@ CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, Tem
     return failure;
 }
 
-// Bytes of LZX input and of frames behind the oldest folder held at most, per compressing thread.
-constexpr size_t kLzxInputPerThread = 1024 * 1024;
+// Bytes of LZX input and of frames behind the oldest folder held at most, per
+// compressing thread: half a folder of input lets the next folder start while
+// the one before still has half its bytes to encode.
+constexpr size_t kLzxInputPerThread = kLzxFolderBytes / 2;
 constexpr size_t kLzxOutputPerThread = 1024 * 1024;
 
 // The writing pass: the blocks (MSZIP) or folders (LZX) being compressed, the
