@@ -28,6 +28,8 @@ struct LzxPipeline::Folder
     bool failed = false;
     bool noMemory = false;
     uint32_t crc = 0;                        // CRC-32 of its input, once done
+    std::condition_variable arrived;         // input came or the folder was closed (its worker waits)
+    bool workerWaits = false;                // its worker waits on 'arrived'
 };
 
 LzxPipeline::LzxPipeline(unsigned threads, const LzxOptions& options, size_t inputCap, size_t outputCap)
@@ -55,8 +57,11 @@ void LzxPipeline::Stop()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
+        for (const std::unique_ptr<Folder>& f : m_folders)
+            f->arrived.notify_all();
     }
     m_work.notify_all();
+    m_room.notify_all();
     for (std::thread& t : m_threads)
         t.join();
     m_threads.clear();
@@ -67,11 +72,10 @@ void LzxPipeline::Open(int windowBits)
     std::unique_ptr<Folder> f(new Folder);
     f->windowBits = windowBits;
     m_feeding = f.get();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_folders.push_back(std::move(f));
-    }
-    m_work.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_folders.push_back(std::move(f));
+    if (m_idle > 0)
+        m_work.notify_one();
 }
 
 uint8_t* LzxPipeline::Fill(size_t& room)
@@ -105,13 +109,12 @@ void LzxPipeline::SendChunk()
         return;
     m_chunk.resize(m_chunkLen);
     m_chunkLen = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_inputHeld += m_chunk.size();
-        m_feeding->input.push_back(std::move(m_chunk));
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_inputHeld += m_chunk.size();
+    m_feeding->input.push_back(std::move(m_chunk));
     m_chunk = std::vector<uint8_t>();
-    m_work.notify_all();
+    if (m_feeding->workerWaits)
+        m_feeding->arrived.notify_one();
 }
 
 void LzxPipeline::Close()
@@ -119,12 +122,11 @@ void LzxPipeline::Close()
     if (m_feeding == nullptr)
         return;
     SendChunk();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_feeding->closed = true;
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_feeding->closed = true;
+    if (m_feeding->workerWaits)
+        m_feeding->arrived.notify_one();
     m_feeding = nullptr;
-    m_work.notify_all();
 }
 
 LzxPipeline::Took LzxPipeline::Take(Frame& frame, Wait wait)
@@ -134,17 +136,21 @@ LzxPipeline::Took LzxPipeline::Take(Frame& frame, Wait wait)
         return Took::Nothing;
     Folder& f = *m_folders.front();
     if (wait != Wait::No)
+    {
+        m_callerWaits = true;
         m_progress.wait(lock, [&] {
             return !f.frames.empty() || f.done || (wait == Wait::ForFolderOrRoom && m_inputHeld < m_inputCap);
         });
+        m_callerWaits = false;
+    }
     if (!f.frames.empty())
     {
         frame = std::move(f.frames.front());
         f.frames.pop_front();
         m_outputHeld -= frame.frame.data.size();
         frame.windowBits = f.windowBits;
-        lock.unlock();
-        m_work.notify_all();
+        if (m_roomWaits > 0 && m_outputHeld <= m_outputCap / 2)
+            m_room.notify_all();
         return Took::Frame;
     }
     if (!f.done)
@@ -158,8 +164,8 @@ LzxPipeline::Took LzxPipeline::Take(Frame& frame, Wait wait)
     frame.windowBits = f.windowBits;
     m_doneCrc = f.crc;
     m_folders.pop_front();
-    lock.unlock();
-    m_work.notify_all();
+    if (m_roomWaits > 0)
+        m_room.notify_all();  // another folder is the oldest now
     return Took::FolderDone;
 }
 
@@ -180,7 +186,9 @@ void LzxPipeline::Work()
         Folder* f = nullptr;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
+            ++m_idle;
             m_work.wait(lock, [&] { return m_stop || Untaken() != nullptr; });
+            --m_idle;
             if (m_stop)
                 return;
             f = Untaken();
@@ -200,13 +208,12 @@ void LzxPipeline::Work()
         {
             ok = false;
         }
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            f->failed = !ok;
-            f->noMemory = noMemory;
-            f->done = true;
-        }
-        m_progress.notify_all();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        f->failed = !ok;
+        f->noMemory = noMemory;
+        f->done = true;
+        if (m_callerWaits)
+            m_progress.notify_one();
     }
 }
 
@@ -219,7 +226,9 @@ bool LzxPipeline::Encode(Folder& f)
         std::vector<uint8_t> chunk;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_work.wait(lock, [&] { return m_stop || !f.input.empty() || f.closed; });
+            f.workerWaits = true;
+            f.arrived.wait(lock, [&] { return m_stop || !f.input.empty() || f.closed; });
+            f.workerWaits = false;
             if (m_stop)
                 return false;
             if (f.input.empty())
@@ -237,8 +246,9 @@ bool LzxPipeline::Encode(Folder& f)
             m_inputHeld -= chunk.size();
             chunk.clear();
             m_spare.push_back(std::move(chunk));
+            if (m_callerWaits)
+                m_progress.notify_one();
         }
-        m_progress.notify_all();
         if (!Hand(f, encoder))
             return false;
     }
@@ -265,14 +275,17 @@ bool LzxPipeline::Hand(Folder& f, LzxEncoder& encoder)
         return true;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_work.wait(lock, [&] { return m_stop || m_folders.front().get() == &f || m_outputHeld + bytes <= m_outputCap; });
+        ++m_roomWaits;
+        m_room.wait(lock, [&] { return m_stop || m_folders.front().get() == &f || m_outputHeld + bytes <= m_outputCap; });
+        --m_roomWaits;
         if (m_stop)
             return false;
         for (Frame& frame : ready)
             f.frames.push_back(std::move(frame));
         m_outputHeld += bytes;
+        if (m_callerWaits && m_folders.front().get() == &f)
+            m_progress.notify_one();
     }
-    m_progress.notify_all();
     return true;
 }
 

@@ -94,8 +94,14 @@ private:
     size_t m_inputCap;
     size_t m_outputCap;
     std::mutex m_mutex;
-    std::condition_variable m_work;      // a folder was opened, input arrived, the oldest changed, or stop
-    std::condition_variable m_progress;  // input was taken, frames came, or a folder ended
+    // Each wake-up under Wine is a request to its server, which also serves
+    // every file opened: a thread is woken only when it waits for what happened.
+    std::condition_variable m_work;      // a folder was opened, or stop (idle workers wait)
+    std::condition_variable m_room;      // frames were taken or the oldest folder changed, or stop
+    std::condition_variable m_progress;  // input was taken, the oldest folder's frames came, or it ended
+    unsigned m_idle = 0;                 // workers waiting for a folder
+    unsigned m_roomWaits = 0;            // workers waiting for room for their frames
+    bool m_callerWaits = false;          // the caller waits in Take
     std::deque<std::unique_ptr<Folder>> m_folders;  // open folders, oldest first
     Folder* m_feeding = nullptr;         // the folder being fed, until closed
     std::vector<uint8_t> m_chunk;        // the chunk being filled
