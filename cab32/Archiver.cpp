@@ -10,6 +10,7 @@
 #include "cab32/CabFormat.h"
 #include "cab32/CabVerifier.h"
 #include "cab32/CabWriter.h"
+#include "cab32/LzxPipeline.h"
 #include "cab32/Pipeline.h"
 #include "cab32/ReadAhead.h"
 #include "cab32/RunPlan.h"
@@ -30,6 +31,7 @@ struct WrittenCabinet
     std::vector<FolderSummary> folders;
     uint32_t tableCrc = 0;
     uint64_t bytes = 0;
+    bool lzx = false;  // LZX folders: their crc holds the CRC-32 of the bytes fed to them
 };
 
 // Removes the temporary files unless the run got as far as renaming them.
@@ -50,10 +52,18 @@ private:
     std::vector<std::string> m_paths;
 };
 
-// Bytes that u uncompressed bytes of a folder can take at worst: every block stored.
-uint64_t WorstData(uint64_t u)
+// Bytes that u uncompressed bytes of a folder can take at worst: every block
+// (header included) as large as worstBlock, the last one too.
+uint64_t WorstData(uint64_t u, uint64_t worstBlock)
 {
-    return u + (kWorstBlockBytes - kBlockSize) * ((u + kBlockSize - 1) / kBlockSize);
+    return u + (worstBlock - kBlockSize) * ((u + kBlockSize - 1) / kBlockSize);
+}
+
+// The largest CFDATA record (header and payload) of a method: a stored MSZIP
+// block, or the largest LZX frame a reader accepts.
+uint64_t WorstBlockOf(Method method)
+{
+    return method == Method::Lzx ? kDataHeaderSize + kLzxMaxFrameData : kWorstBlockBytes;
 }
 
 bool Cancelled(const ArchiveOptions& options)
@@ -318,9 +328,11 @@ CabError ListFile(const CommandLine& command, FileOpener& files, const ArchiveOp
 // Sizes that decide where cabinets and folders end.
 struct PlanLimits
 {
-    uint64_t header;   // a cabinet's header with the longest set links
-    uint64_t cabinet;  // bytes one cabinet may take
-    uint64_t folder;   // uncompressed bytes one folder may hold
+    uint64_t header;      // a cabinet's header with the longest set links
+    uint64_t cabinet;     // bytes one cabinet may take
+    uint64_t folder;      // uncompressed bytes one folder may hold
+    uint64_t cut;         // a folder holding bytes ends before a file that would take it past this
+    uint64_t worstBlock;  // the largest CFDATA record, header included
 };
 
 // Places a listed file: it opens a new folder past the folder limit, and a
@@ -330,15 +342,17 @@ CabError PlaceFile(PlannedFile& p, RunPlan& plan, uint64_t& folderBytes, const P
                    const std::string& path)
 {
     const uint64_t record = kFileFixedSize + p.nameLen + 1;
-    if (p.size > limits.folder || limits.header + kFolderSize + record + WorstData(p.size) > limits.cabinet)
+    const uint64_t wb = limits.worstBlock;
+    if (p.size > limits.folder || limits.header + kFolderSize + record + WorstData(p.size, wb) > limits.cabinet)
         return MakeError(CAB_E_FILE_TOO_LARGE, path);
     bool newCabinet = plan.cabinets.empty();
-    bool newFolder = newCabinet || folderBytes + p.size > limits.folder;
+    bool newFolder = newCabinet || folderBytes + p.size > limits.folder ||
+                     (folderBytes > 0 && folderBytes + p.size > limits.cut);
     if (!newCabinet)
     {
         const PlannedCabinet& c = plan.cabinets.back();
-        const uint64_t grows = newFolder ? kFolderSize + WorstData(p.size)
-                                         : WorstData(folderBytes + p.size) - WorstData(folderBytes);
+        const uint64_t grows = newFolder ? kFolderSize + WorstData(p.size, wb)
+                                         : WorstData(folderBytes + p.size, wb) - WorstData(folderBytes, wb);
         newCabinet = c.worstBytes + record + grows > limits.cabinet || c.files >= kMaxFiles ||
                      (newFolder && c.folders >= kMaxFolders);
         newFolder = newFolder || newCabinet;
@@ -352,7 +366,7 @@ CabError PlaceFile(PlannedFile& p, RunPlan& plan, uint64_t& folderBytes, const P
     }
     PlannedCabinet& c = plan.cabinets.back();
     const uint64_t before = newFolder ? 0 : folderBytes;
-    c.worstBytes += (newFolder ? kFolderSize : 0) + WorstData(before + p.size) - WorstData(before);
+    c.worstBytes += (newFolder ? kFolderSize : 0) + WorstData(before + p.size, wb) - WorstData(before, wb);
     c.folders += newFolder ? 1 : 0;
     folderBytes = before + p.size;
     c.files++;
@@ -373,7 +387,10 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
     const std::string longest = NameOnly(SetMemberPath(command.cabinet, 99999, options.lead), options.lead);
     if (longest.size() > kMaxNameBytes)
         return MakeError(CAB_E_NAME_TOO_LONG, command.cabinet);
-    const PlanLimits limits = {HeaderBytes(longest, longest), cabinetLimit, options.folderLimit};
+    const bool lzx = options.method == Method::Lzx;
+    const PlanLimits limits = {HeaderBytes(longest, longest), cabinetLimit, options.folderLimit,
+                               lzx ? std::max<uint64_t>(options.lzxFolderBytes, 1) : UINT64_MAX,
+                               WorstBlockOf(options.method)};
     uint64_t folderBytes = 0;
     NameStream names(command, files, options.lead);
     std::string name;
@@ -440,7 +457,7 @@ bool SameAsWritten(const VerifiedCabinet& v, const WrittenCabinet& w)
     for (size_t i = 0; i < w.folders.size(); ++i)
     {
         if (v.folders[i].bytes != w.folders[i].bytes || v.folders[i].blocks != w.folders[i].blocks ||
-            v.folders[i].stored != w.folders[i].stored)
+            v.folders[i].stored != w.folders[i].stored || (w.lzx && v.folders[i].crc != w.folders[i].crc))
             return false;
     }
     return true;
@@ -546,15 +563,26 @@ CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, Tem
     return failure;
 }
 
-// The writing pass: the blocks being filled, the files read ahead and where
-// the time goes.
+// Bytes of LZX input and of frames behind the oldest folder held at most, per
+// compressing thread: half a folder of input lets the next folder start while
+// the one before still has half its bytes to encode.
+constexpr size_t kLzxInputPerThread = kLzxFolderBytes / 2;
+constexpr size_t kLzxOutputPerThread = 1024 * 1024;
+
+// The writing pass: the blocks (MSZIP) or folders (LZX) being compressed, the
+// files read ahead and where the time goes.
 struct WriteRun
 {
     WriteRun(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const RunPlan& plan,
              ArchiveReport& report, unsigned threads, unsigned readers)
         : command(command), files(files), options(options), plan(plan), report(report), times(report.times),
-          pipe(threads, options.level), reader(command.baseFolder, files, plan, readers, options.control)
+          reader(command.baseFolder, files, plan, readers, options.control)
     {
+        if (options.method == Method::Lzx)
+            lzx.reset(new LzxPipeline(threads, options.lzx, kLzxInputPerThread * threads,
+                                      kLzxOutputPerThread * threads));
+        else
+            pipe.reset(new BlockPipeline(threads, options.level));
     }
 
     const CommandLine& command;
@@ -563,27 +591,31 @@ struct WriteRun
     const RunPlan& plan;
     ArchiveReport& report;
     StageTimes& times;
-    BlockPipeline pipe;
     ReadAhead reader;
+    std::unique_ptr<BlockPipeline> pipe;    // MSZIP blocks
+    std::unique_ptr<LzxPipeline> lzx;       // LZX folders
     BlockPipeline::Block* block = nullptr;  // the block being filled, if any
     bool chained = false;                   // the next block continues a folder
     size_t next = 0;                        // the next file of the plan
+    bool lzxBegun = false;                  // the writer has begun the oldest LZX folder
+    uint16_t lzxOpened = 0;                 // LZX folders opened in the current cabinet
+    std::vector<uint32_t> lzxCrcs;          // CRC-32 of the input of each LZX folder written to it
 };
 
 // Writes the compressed blocks that are ready, oldest first; with wait, all of them.
 CabError Collect(WriteRun& run, CabWriter& writer, bool wait)
 {
-    while (run.pipe.Pending())
+    while (run.pipe->Pending())
     {
         const double start = StageClock();
-        BlockPipeline::Block* b = run.pipe.Oldest();
+        BlockPipeline::Block* b = run.pipe->Oldest();
         const double compressed = StageClock();
         run.times.compressWait += compressed - start;
         if (b->failed)
             return MakeError(b->noMemory ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
         if (CabError e = writer.AddBlock(b->out.data(), b->outLen, b->inLen, b->csum))
             return e;
-        run.pipe.Retire();
+        run.pipe->Retire();
         run.times.write += StageClock() - compressed;
         if (!wait)
             break;
@@ -591,13 +623,57 @@ CabError Collect(WriteRun& run, CabWriter& writer, bool wait)
     return CabError();
 }
 
+// Writes the LZX frames that are ready, oldest folder first, beginning each
+// folder in the cabinet as it comes; waits first as 'wait' says.
+CabError CollectLzx(WriteRun& run, CabWriter& writer, LzxPipeline::Wait wait)
+{
+    LzxPipeline::Frame f;
+    for (;;)
+    {
+        const double start = StageClock();
+        const LzxPipeline::Took took = run.lzx->Take(f, wait);
+        const double got = StageClock();
+        run.times.compressWait += got - start;
+        if (took == LzxPipeline::Took::Nothing)
+            return CabError();
+        if (took == LzxPipeline::Took::Failed)
+            return MakeError(run.lzx->NoMemory() ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
+        if (!run.lzxBegun)
+        {
+            if (CabError e = writer.BeginFolder(LzxTypeCompress(f.windowBits)))
+                return e;
+            run.lzxBegun = true;
+        }
+        if (took == LzxPipeline::Took::FolderDone)
+        {
+            run.lzxCrcs.push_back(run.lzx->DoneCrc());
+            run.lzxBegun = false;
+        }
+        else if (CabError e = writer.AddBlock(f.frame.data.data(), f.frame.data.size(), f.frame.uncompressed, f.csum))
+            return e;
+        run.times.write += StageClock() - got;
+        wait = LzxPipeline::Wait::No;
+    }
+}
+
 // Sends the partly filled block, if any, and writes every block still out:
-// a folder ends with all of its data in the cabinet.
+// a folder ends with all of its data in the cabinet. LZX: every open folder
+// is closed and written.
 CabError FlushBlocks(WriteRun& run, CabWriter& writer)
 {
+    if (run.lzx)
+    {
+        run.lzx->Close();
+        while (run.lzx->OpenFolders() > 0)
+        {
+            if (CabError e = CollectLzx(run, writer, LzxPipeline::Wait::ForFolder))
+                return e;
+        }
+        return CabError();
+    }
     if (run.block != nullptr && run.block->inLen > 0)
     {
-        run.pipe.Submit();
+        run.pipe->Submit();
         run.block = nullptr;
     }
     return Collect(run, writer, true);
@@ -608,13 +684,52 @@ CabError NextBlock(WriteRun& run, CabWriter& writer)
 {
     while (run.block == nullptr)
     {
-        run.block = run.pipe.Fill();
+        run.block = run.pipe->Fill();
         if (run.block != nullptr)
             run.block->chained = run.chained;
         else if (CabError e = Collect(run, writer, false))
             return e;
     }
     return CabError();
+}
+
+// Room for the file's next bytes: the MSZIP block being filled, or the open
+// LZX folder's chunk (writing frames until there is room).
+CabError NextRoom(WriteRun& run, CabWriter& writer, uint8_t*& at, size_t& room)
+{
+    if (!run.lzx)
+    {
+        if (CabError e = NextBlock(run, writer))
+            return e;
+        at = run.block->in.data() + run.block->inLen;
+        room = kBlockSize - run.block->inLen;
+        return CabError();
+    }
+    if (CabError e = CollectLzx(run, writer, LzxPipeline::Wait::No))
+        return e;
+    while ((at = run.lzx->Fill(room)) == nullptr)
+    {
+        if (CabError e = CollectLzx(run, writer, LzxPipeline::Wait::ForFolderOrRoom))
+            return e;
+    }
+    return CabError();
+}
+
+// Counts bytes copied into the room NextRoom gave; a full MSZIP block goes to the workers.
+void UseRoom(WriteRun& run, size_t got)
+{
+    if (run.lzx)
+    {
+        run.lzx->Filled(got);
+        return;
+    }
+    run.block->inLen += got;
+    if (run.block->inLen == kBlockSize)
+    {
+        run.pipe->Submit();
+        run.block = nullptr;
+        run.chained = true;
+    }
 }
 
 // Copies one file's bytes into blocks: the part read ahead, then the rest
@@ -628,34 +743,61 @@ CabError StoreData(WriteRun& run, CabWriter& writer, ReadAhead::Entry& entry, ui
     {
         if (Cancelled(run.options))
             return MakeError(CAB_E_CANCELLED);
-        if (CabError e = NextBlock(run, writer))
+        uint8_t* at = nullptr;
+        size_t room = 0;
+        if (CabError e = NextRoom(run, writer, at, room))
             return e;
-        BlockPipeline::Block* block = run.block;
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, kBlockSize - block->inLen));
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, room));
         size_t got = 0;
         if (headUsed < entry.head.size())
         {
             got = std::min(want, entry.head.size() - headUsed);
-            std::memcpy(block->in.data() + block->inLen, entry.head.data() + headUsed, got);
+            std::memcpy(at, entry.head.data() + headUsed, got);
             headUsed += got;
         }
         else if (!entry.rest)
             return MakeError(CAB_E_SOURCE_CHANGED, path);
-        else if (uint32_t sys = entry.rest->Read(block->in.data() + block->inLen, want, got))
+        else if (uint32_t sys = entry.rest->Read(at, want, got))
             return MakeError(CAB_E_SOURCE_READ, path, sys);
         else if (got == 0)
             return MakeError(CAB_E_SOURCE_CHANGED, path);
-        block->inLen += got;
         left -= got;
         if (run.options.control)
             run.options.control->doneBytes += got;
-        if (block->inLen == kBlockSize)
-        {
-            run.pipe.Submit();
-            run.block = nullptr;
-            run.chained = true;
-        }
+        UseRoom(run, got);
     }
+    return CabError();
+}
+
+// The LZX window of the folder that file i opens: the one given, or the
+// smallest that holds the folder.
+int LzxWindowOf(const WriteRun& run, size_t i)
+{
+    if (run.options.lzxWindowBits != 0)
+        return run.options.lzxWindowBits;
+    uint64_t bytes = run.plan.files[i].size;
+    for (size_t j = i + 1; j < run.plan.files.size() && !(run.plan.files[j].flags & kOpensFolder); ++j)
+        bytes += run.plan.files[j].size;
+    return LzxWindowBitsFor(bytes);
+}
+
+// Opens the folder that file i starts: MSZIP once everything before it is
+// written; LZX at once, the folders before it still being compressed.
+CabError OpenFolder(WriteRun& run, CabWriter& writer, size_t i, uint16_t& folderIndex)
+{
+    if (run.lzx)
+    {
+        run.lzx->Close();
+        run.lzx->Open(LzxWindowOf(run, i));
+        folderIndex = run.lzxOpened++;
+        return CabError();
+    }
+    if (CabError e = FlushBlocks(run, writer))
+        return e;
+    if (CabError e = writer.BeginFolder())
+        return e;
+    folderIndex = writer.FolderIndex();
+    run.chained = false;
     return CabError();
 }
 
@@ -672,14 +814,9 @@ CabError StoreFile(WriteRun& run, CabWriter& writer, uint16_t& folderIndex, uint
         return entry.error;
     if (p.flags & kOpensFolder)
     {
-        // A folder starts with everything before it written.
-        if (CabError e = FlushBlocks(run, writer))
+        if (CabError e = OpenFolder(run, writer, i, folderIndex))
             return e;
-        if (CabError e = writer.BeginFolder())
-            return e;
-        folderIndex = writer.FolderIndex();
         folderBytes = 0;
-        run.chained = false;
     }
     const std::string name(run.plan.Listed(i));
     if (run.options.control)
@@ -698,8 +835,8 @@ CabError StoreFile(WriteRun& run, CabWriter& writer, uint16_t& folderIndex, uint
     return writer.AddFile(rec, std::string(run.plan.Stored(i)));
 }
 
-// Writes cabinet c of the set into a temporary file beside its target.
-CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuard& guard)
+// The layout of cabinet c of the set and its target.
+void LayOut(const WriteRun& run, uint32_t c, WrittenCabinet& w)
 {
     const std::string& cabinet = run.command.cabinet;
     const LeadByteTest lead = run.options.lead;
@@ -714,6 +851,12 @@ CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuar
         w.layout.prevName = NameOnly(SetMemberPath(cabinet, c - 1, lead), lead);
     if (c + 1 < run.plan.cabinets.size())
         w.layout.nextName = NameOnly(SetMemberPath(cabinet, c + 1, lead), lead);
+}
+
+// Writes cabinet c of the set into a temporary file beside its target.
+CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuard& guard)
+{
+    LayOut(run, c, w);
     std::unique_ptr<ByteSink> sink;
     if (uint32_t sys = run.files.CreateTemp(w.target, sink, w.tempPath))
         return MakeError(CAB_E_TEMP_CREATE, w.target, sys);
@@ -721,6 +864,8 @@ CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuar
     CabWriter writer(*sink, w.layout);
     uint16_t folderIndex = 0;
     uint64_t folderBytes = 0;
+    run.lzxOpened = 0;
+    run.lzxCrcs.clear();
     for (uint32_t f = 0; f < run.plan.cabinets[c].files; ++f)
     {
         if (CabError e = StoreFile(run, writer, folderIndex, folderBytes))
@@ -734,14 +879,17 @@ CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuar
     run.times.write += StageClock() - finishing;
     sink.reset();
     w.folders = writer.Folders();
+    w.lzx = run.lzx != nullptr;
+    for (size_t i = 0; w.lzx && i < w.folders.size() && i < run.lzxCrcs.size(); ++i)
+        w.folders[i].crc = run.lzxCrcs[i];
     w.tableCrc = writer.TableCrc();
     w.bytes = writer.CabinetBytes();
     run.report.cabinetBytes += w.bytes;
     return CabError();
 }
 
-// Writes every cabinet of the set: blocks compressed on every core while the
-// files are read ahead on threads of their own and this thread writes.
+// Writes every cabinet of the set: blocks or folders compressed on every core
+// while the files are read ahead on threads of their own and this thread writes.
 CabError WriteAll(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const RunPlan& plan,
                   ArchiveReport& report, std::vector<WrittenCabinet>& written, TempFileGuard& guard)
 {
@@ -757,14 +905,15 @@ CabError WriteAll(const CommandLine& command, FileOpener& files, const ArchiveOp
         written.push_back(std::move(w));
     }
     report.times.readBusy = run.reader.BusySeconds();
-    report.times.compressBusy = run.pipe.BusySeconds();
+    report.times.compressBusy = run.lzx ? run.lzx->BusySeconds() : run.pipe->BusySeconds();
     return CabError();
 }
 
-// Read-back: every cabinet must hold exactly what was written. The blocks
-// were decompressed again as they were made; here a CRC-32 of every CFDATA
-// record read back, the header fields, the file table's CRC-32 and the set
-// links are compared with what was written.
+// Read-back: every cabinet must hold exactly what was written. MSZIP blocks
+// were decompressed again as they were made; LZX folders are decoded here and
+// the CRC-32 of their bytes compared with that of the bytes fed to them. A
+// CRC-32 of every CFDATA record read back, the header fields, the file
+// table's CRC-32 and the set links are compared with what was written.
 CabError VerifyAll(FileOpener& files, const ArchiveOptions& options, const std::vector<WrittenCabinet>& written)
 {
     for (const WrittenCabinet& w : written)
@@ -819,6 +968,11 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     options.cabinetLimit = std::min(options.cabinetLimit, kMaxCabinetBytes);
     if (command.cabinetLimit != 0)
         options.cabinetLimit = std::min(options.cabinetLimit, command.cabinetLimit);
+    if (command.method != Method::Default)
+    {
+        options.method = command.method;
+        options.lzxWindowBits = command.lzxWindowBits;
+    }
     RunControl* control = options.control;
     StageTimes& times = report.times;
     const double start = StageClock();

@@ -290,14 +290,15 @@ CabError VerifyFolder(Reader& in, const CabFolder& f, uint64_t extent, bool deco
     if (CabError e = in.SeekTo(f.coffCabStart))
         return e;
     const int lzxBits = LzxWindowBitsOf(f.typeCompress);
-    std::unique_ptr<LzxDecoder> lzx(lzxBits && decode ? new LzxDecoder(lzxBits) : nullptr);
+    // LZX folders are always decoded: their frames are not decoded again as they are made.
+    std::unique_ptr<LzxDecoder> lzx(lzxBits ? new LzxDecoder(lzxBits) : nullptr);
     size_t historyLen = 0;
     for (uint32_t b = 0; b < f.cCFData; ++b)
     {
         CabData d;
         if (CabError e = ReadBlock(in, f, b + 1 == f.cCFData, buf, d, summary, control))
             return e;
-        if (!decode)
+        if (!decode && !lzx)
             continue;
         if (CabError e = DecodeBlock(f, lzx.get(), d, historyLen, buf, summary))
             return e;

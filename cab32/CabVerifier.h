@@ -31,9 +31,11 @@ struct VerifiedCabinet
     std::string nextDisk;                // disk name of the next cabinet
 };
 
-// Without decode, the blocks are checked against their checksums only; the
-// caller then compares FolderSummary::stored (a CRC-32 of every CFDATA record's
-// bytes) with the one computed as they were written. control, when
+// Without decode, MSZIP and stored blocks are checked against their checksums
+// only; the caller then compares FolderSummary::stored (a CRC-32 of every
+// CFDATA record's bytes) with the one computed as they were written. LZX
+// folders are always decoded (FolderSummary::crc), since nothing decodes
+// their frames as they are made. control, when
 // given, sees the bytes read and can cancel (CAB_E_CANCELLED).
 CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode = true,
                        RunControl* control = nullptr);

@@ -46,6 +46,48 @@ CabError CheckComponent(std::string_view part, const std::string& name)
     return CabError();
 }
 
+// -v<bytes>: digits only, within the sizes a cabinet of a set may have.
+bool ParseSizeSwitch(const std::string& text, uint64_t& limit)
+{
+    limit = 0;
+    for (size_t i = 2; i < text.size() && limit <= kMaxCabinetBytes; ++i)
+    {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        limit = limit * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    return limit >= kMinCabinetLimit && limit <= kMaxCabinetBytes;
+}
+
+// -mszip, -mlzx (a window fitted to each folder) or -mlzx15 .. -mlzx21.
+bool ParseMethodSwitch(const std::string& text, CommandLine& out)
+{
+    std::string upper;
+    for (size_t i = 2; i < text.size(); ++i)
+        upper.push_back(Upper(text[i]));
+    if (upper == "SZIP")
+    {
+        out.method = Method::Mszip;
+        out.lzxWindowBits = 0;
+        return true;
+    }
+    if (upper.compare(0, 3, "LZX") != 0)
+        return false;
+    const std::string bits = upper.substr(3);
+    int window = 0;
+    if (!bits.empty())
+    {
+        if (bits.size() != 2 || bits[0] < '0' || bits[0] > '9' || bits[1] < '0' || bits[1] > '9')
+            return false;
+        window = (bits[0] - '0') * 10 + (bits[1] - '0');
+        if (window < 15 || window > 21)
+            return false;
+    }
+    out.method = Method::Lzx;
+    out.lzxWindowBits = window;
+    return true;
+}
+
 } // namespace
 
 bool IsLeadByte932(unsigned char c)
@@ -132,16 +174,14 @@ CabError ParseCommandLine(std::string_view line, CommandLine& out, LeadByteTest 
             const char letter = t.text.size() > 1 ? t.text[1] : '\0';
             if ((letter == 'v' || letter == 'V') && t.text.size() > 2)
             {
-                uint64_t limit = 0;
-                for (size_t i = 2; i < t.text.size() && limit <= kMaxCabinetBytes; ++i)
-                {
-                    if (t.text[i] < '0' || t.text[i] > '9')
-                        return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
-                    limit = limit * 10 + static_cast<uint64_t>(t.text[i] - '0');
-                }
-                if (limit < kMinCabinetLimit || limit > kMaxCabinetBytes)
+                if (!ParseSizeSwitch(t.text, out.cabinetLimit))
                     return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
-                out.cabinetLimit = limit;
+                continue;
+            }
+            if (letter == 'm' || letter == 'M')
+            {
+                if (!ParseMethodSwitch(t.text, out))
+                    return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
                 continue;
             }
             if (t.text != "-a" && t.text != "-A" && t.text != "/a" && t.text != "/A")

@@ -25,16 +25,27 @@ struct Token
 // next double quote, blanks included. Backslashes are ordinary characters.
 CabError Tokenize(std::string_view line, std::vector<Token>& tokens);
 
+// How the run compresses its folders.
+enum class Method
+{
+    Default, // none named on the command line: the archiver's default
+    Mszip,   // -mszip
+    Lzx,     // -mlzx, -mlzx15 .. -mlzx21
+};
+
 struct CommandLine
 {
     std::string cabinet;             // the cabinet file to make
     std::string baseFolder;          // the folder the names are relative to, ending in a backslash
     std::vector<std::string> inputs; // in order: "@response file" or a file name, as given
     uint64_t cabinetLimit = 0;       // -v<bytes>: largest cabinet of a set; 0 for the format's limit
+    Method method = Method::Default; // -m<method>
+    int lzxWindowBits = 0;           // -mlzx15 .. -mlzx21: every folder's window; 0 to fit each folder
 };
 
 // Parses: -a "<cabinet>" "<base folder>" followed by @response files and file names;
-// -v<bytes> anywhere sets the largest size of one cabinet of a set.
+// -v<bytes> anywhere sets the largest size of one cabinet of a set, -mszip,
+// -mlzx or -mlzx<15..21> the compression (letters in either case).
 CabError ParseCommandLine(std::string_view line, CommandLine& out, LeadByteTest lead);
 
 // Takes the name out of one response-file line (CR already removed): a quoted

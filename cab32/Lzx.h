@@ -36,9 +36,10 @@ struct LzxOptions
 {
     enum class E8 { Auto, On, Off };
     E8 e8 = E8::Auto;          // call translation: Auto looks at the folder's first block
-    int chainDepth = 24;       // hash-chain candidates tried per position
+    int chainDepth = 8;        // hash-chain candidates tried per position
     int niceLength = 48;       // a match this long ends the search
     int blockFrames = 4;       // frames per block (one set of trees)
+    int chainBits = 20;        // hash chains reach 2^chainBits bytes back at most (4 bytes each)
 };
 
 // One CFDATA payload.

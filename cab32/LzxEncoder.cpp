@@ -88,7 +88,8 @@ struct LzxEncoder::State
     uint32_t blockStart = 0;     // stream offset of the block being filled
     uint32_t inserted = 0;       // next stream offset to enter the hash chains
     std::vector<uint32_t> head;  // per hash: latest offset + 1, 0 for none
-    std::vector<uint32_t> prev;  // per offset modulo the window: the previous offset + 1 with its hash
+    uint32_t chainSize;          // entries of prev: the chains reach this far back (at most the window)
+    std::vector<uint32_t> prev;  // per offset modulo chainSize: the previous offset + 1 with its hash
     uint32_t rep[3] = {1, 1, 1};
     uint8_t prevMain[kMaxMainSymbols] = {};
     uint8_t prevLength[kSecondaryLengths] = {};
@@ -105,7 +106,8 @@ struct LzxEncoder::State
         : options(o), windowSize(1u << windowBits), maxOffset(windowSize - 3),
           mainSymbols(kNumChars + SlotsForWindow(windowBits) * 8),
           blockBytes(static_cast<uint32_t>(std::max(1, o.blockFrames)) * kLzxFrameSize),
-          buf(windowSize + blockBytes), head(1u << kHashBits, 0), prev(windowSize, 0)
+          buf(windowSize + blockBytes), head(1u << kHashBits, 0),
+          chainSize(1u << std::min(windowBits, std::max(o.chainBits, kLzxMinWindowBits))), prev(chainSize, 0)
     {
     }
 
@@ -128,7 +130,7 @@ void LzxEncoder::State::Insert(uint32_t pos)
     if (pos + 2 >= end)
         return;
     const uint32_t h = Hash3(At(pos));
-    prev[pos & (windowSize - 1)] = head[h];
+    prev[pos & (chainSize - 1)] = head[h];
     head[h] = pos + 1;
 }
 
@@ -137,7 +139,9 @@ void LzxEncoder::State::SearchChain(uint32_t pos, uint32_t limit, Match& best)
     if (limit < 3 || pos + 2 >= end)
         return;
     const uint8_t* cur = At(pos);
-    const uint32_t minPos = pos > maxOffset ? pos - maxOffset : 0;
+    // A link older than chainSize may have been overwritten by a newer position.
+    const uint32_t reach = std::min(maxOffset, chainSize);
+    const uint32_t minPos = pos > reach ? pos - reach : 0;
     const uint32_t nice = std::min<uint32_t>(limit, static_cast<uint32_t>(options.niceLength));
     uint32_t length = 2;
     uint32_t offset = 0;
@@ -156,7 +160,7 @@ void LzxEncoder::State::SearchChain(uint32_t pos, uint32_t limit, Match& best)
                     break;
             }
         }
-        cand = prev[c & (windowSize - 1)];
+        cand = prev[c & (chainSize - 1)];
     }
     if (offset == 0)
         return;

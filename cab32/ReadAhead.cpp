@@ -11,16 +11,21 @@ constexpr size_t kWholeFile = 256 * 1024;       // files up to this size are rea
 constexpr size_t kHeadOfLarge = 64 * 1024;      // what is read ahead of a larger file
 constexpr size_t kMaxHeldBytes = 8 * 1024 * 1024;
 constexpr size_t kMaxHeldFiles = 1024;
+// Next, once it has to wait, waits for this many files (or until the readers
+// cannot go on): waking it for every file made each wake-up a request to
+// Wine's server, which then served the readers' opens more slowly.
+constexpr size_t kWakeBatch = 32;
 
 } // namespace
 
 ReadAhead::ReadAhead(const std::string& base, FileOpener& files, const RunPlan& plan, unsigned readers,
                      const RunControl* control)
-    : m_base(base), m_files(files), m_plan(plan), m_control(control), m_ring(kMaxHeldFiles), m_ready(kMaxHeldFiles, 0)
+    : m_base(base), m_files(files), m_plan(plan), m_control(control), m_ring(kMaxHeldFiles), m_ready(kMaxHeldFiles, 0),
+      m_readers(std::max(1u, readers))
 {
     try
     {
-        for (unsigned i = 0; i < std::max(1u, readers); ++i)
+        for (unsigned i = 0; i < m_readers; ++i)
             m_threads.emplace_back(&ReadAhead::Run, this);
     }
     catch (...)
@@ -57,9 +62,13 @@ ReadAhead::Entry ReadAhead::Next()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const size_t slot = m_given % m_ring.size();
-    m_nextWaits = true;
-    m_arrived.wait(lock, [&] { return m_ready[slot] != 0 || m_failure != 0; });
-    m_nextWaits = false;
+    if (m_ready[slot] == 0 && m_failure == 0)
+    {
+        m_wakeAt = std::min(m_given + kWakeBatch, m_plan.files.size()) - 1;
+        m_nextWaits = true;
+        m_arrived.wait(lock, [&] { return NextMayGo(); });
+        m_nextWaits = false;
+    }
     if (m_failure != 0)
     {
         Entry failed;
@@ -77,18 +86,31 @@ ReadAhead::Entry ReadAhead::Next()
     return e;
 }
 
+bool ReadAhead::NextMayGo() const
+{
+    if (m_failure != 0)
+        return true;
+    if (m_ready[m_given % m_ring.size()] == 0)
+        return false;
+    return m_ready[m_wakeAt % m_ring.size()] != 0 || m_stop || m_takersWait >= m_readers;
+}
+
 // The first file not yet given always gets its turn, so the reading never
 // stalls; the others wait while the files held would pass the limits.
 bool ReadAhead::Take(size_t& index)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    ++m_takersWait;
-    m_room.wait(lock, [&] {
+    auto room = [&] {
         if (m_stop || m_taken >= m_plan.files.size())
             return true;
         return m_taken == m_given ||
                (m_taken - m_given < m_ring.size() && m_heldBytes + HeadBytes(m_taken) <= kMaxHeldBytes);
-    });
+    };
+    ++m_takersWait;
+    // A reader about to wait may be what Next waits for.
+    if (!room() && m_nextWaits && NextMayGo())
+        m_arrived.notify_one();
+    m_room.wait(lock, room);
     --m_takersWait;
     if (m_stop || m_taken >= m_plan.files.size())
         return false;
@@ -130,7 +152,7 @@ void ReadAhead::Read(size_t index, Entry& e)
         e.rest = std::move(source);
 }
 
-// Wakes Next only when it waits for this very file.
+// Wakes Next only when what it waits for is there.
 void ReadAhead::Publish(size_t index, Entry e)
 {
     bool wake = false;
@@ -141,7 +163,7 @@ void ReadAhead::Publish(size_t index, Entry e)
             m_stop = true;
         m_ring[index % m_ring.size()] = std::move(e);
         m_ready[index % m_ring.size()] = 1;
-        wake = m_nextWaits && index == m_given;
+        wake = m_nextWaits && NextMayGo();
     }
     if (wake)
         m_arrived.notify_one();

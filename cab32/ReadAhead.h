@@ -54,6 +54,9 @@ private:
     // Makes Next give the failure from now on (a thread could not go on).
     // Allocates nothing, so it can follow a failed allocation.
     void Fail(int code);
+    // Whether Next, waiting, should go on: its file is read, and so is file
+    // m_wakeAt, or the readers cannot go on.
+    bool NextMayGo() const;
     // The bytes read ahead of file index.
     size_t HeadBytes(size_t index) const;
     // Ends and joins the reading threads.
@@ -67,6 +70,7 @@ private:
     std::condition_variable m_arrived;  // the file Next waits for was read, or a failure
     std::condition_variable m_room;     // room for more files, or stop
     bool m_nextWaits = false;           // Next is waiting (each wake-up costs a system call)
+    size_t m_wakeAt = 0;                // while Next waits: the last file of the batch it waits for
     unsigned m_takersWait = 0;          // reading threads waiting for room
     std::vector<Entry> m_ring;      // entry i waits in slot i % size until Next takes it
     std::vector<uint8_t> m_ready;   // per slot: its entry has been read
@@ -76,6 +80,7 @@ private:
     bool m_stop = false;            // no more files are taken (end, failure or destruction)
     int m_failure = 0;              // the code Next gives once a thread failed
     std::atomic<uint64_t> m_busyNs{0};  // time spent opening and reading
+    unsigned m_readers;                 // reading threads
     std::vector<std::thread> m_threads;
 };
 

@@ -2,6 +2,7 @@
 machine's single-core reference. Trees are generated once (deterministically)
 and kept under the work folder."""
 import os
+import re
 import random
 import shutil
 import statistics
@@ -141,14 +142,20 @@ def listing(tree):
     return kept
 
 
-def run_ours(tree, names, tag, mem=False, profile=False):
+def cabinet_bytes(tag):
+    """Bytes of the cabinet tag.cab with the rest of its set (tag_2.cab...)."""
+    return sum(os.path.getsize(os.path.join(work, "out", f)) for f in os.listdir(os.path.join(work, "out"))
+               if re.fullmatch(re.escape(tag) + r"(_\d+)?\.cab", f))
+
+
+def run_ours(tree, names, tag, mem=False, profile=False, switches=""):
     rsp = os.path.join(work, tag + ".rsp")
     with open(rsp, "w", newline="") as f:
         f.write("".join('"%s"\r\n' % n.replace("/", "\\") for n in names))
     cab = os.path.join(work, "out", tag + ".cab")
     cmd = os.path.join(work, tag + ".cmd")
     with open(cmd, "w") as f:
-        f.write('-a "%s" "%s\\" "@%s"' % (winpath(cab), winpath(tree), winpath(rsp)))
+        f.write('%s-a "%s" "%s\\" "@%s"' % (switches + " " if switches else "", winpath(cab), winpath(tree), winpath(rsp)))
     start = time.perf_counter()
     flags = (["--mem"] if mem else []) + (["--profile"] if profile else [])
     out = subprocess.run([wine_run, drive] + flags + [winpath(cmd)],
@@ -160,8 +167,7 @@ def run_ours(tree, names, tag, mem=False, profile=False):
     if profile:
         return {l.split("=")[0][6:]: float(l.split("=")[1]) for l in text.splitlines() if l.startswith("stage_")}
     call = float(text.split("elapsed_ms=")[1].split()[0]) / 1000
-    size = sum(os.path.getsize(os.path.join(work, "out", f)) for f in os.listdir(os.path.join(work, "out"))
-               if f.startswith(tag))
+    size = cabinet_bytes(tag)
     peak = None
     if mem:
         line = [l for l in text.splitlines() if l.startswith("peak working set")][0]
@@ -217,24 +223,26 @@ def bench(tree, tag, whole_program=False):
     print("\n== %s: %d files, %.1f MB" % (tag, len(names), mb))
     listing_text = "".join(names)
     run_ours(tree, names, tag)  # warm the cache and the Wine process
-    ours, gcab, gzip = [], [], []
+    ours, mszip, gcab, gzip = [], [], [], []
     for _ in range(runs):
         ours.append(run_ours(tree, names, tag))
+        mszip.append(run_ours(tree, names, tag + "-mszip", switches="-mszip"))
         gcab.append(run_gcab(tree, names, tag))
         gzip.append(run_gzip(tree, names))
-    ours_call = statistics.median(r[0] for r in ours)
-    ours_wall = statistics.median(r[1] for r in ours)
-    ours_size = ours[0][2]
     gcab_time = statistics.median(r[0] for r in gcab)
     gcab_size = gcab[0][1]
     gzip_time = statistics.median(gzip)
-    print("CAB32.dll  call %.2f s (wine process %.2f s)  %.1f MB/s  %d bytes (%.1f%%)"
-          % (ours_call, ours_wall, mb / ours_call, ours_size, 100.0 * ours_size / total))
+    for label, results in (("CAB32.dll LZX (default)", ours), ("CAB32.dll -mszip", mszip)):
+        call = statistics.median(r[0] for r in results)
+        wall = statistics.median(r[1] for r in results)
+        size = results[0][2]
+        print("%-24s call %.2f s (wine process %.2f s)  %.1f MB/s  %d bytes (%.1f%%); "
+              "throughput %.2fx gcab (by call), %.2fx (by wine process); size %.3fx gcab"
+              % (label, call, wall, mb / call, size, 100.0 * size / total, gcab_time / call, gcab_time / wall,
+                 size / gcab_size))
     print("gcab -c -z wall %.2f s  %.1f MB/s  %d bytes (%.1f%%)"
           % (gcab_time, mb / gcab_time, gcab_size, 100.0 * gcab_size / total))
     print("gzip -6    wall %.2f s  %.1f MB/s (one core, reference)" % (gzip_time, mb / gzip_time))
-    print("ratios: throughput %.2fx gcab (by call), %.2fx (by wine process); size %.3fx gcab"
-          % (gcab_time / ours_call, gcab_time / ours_wall, ours_size / gcab_size))
     print("load average at the end: %s" % load())
     print_stages(tree, names, tag, len(names), mb)
     if whole_program:
@@ -245,7 +253,9 @@ def bench(tree, tag, whole_program=False):
         print("whole program (walk + respons.txt + CAB32.dll): %.2f s = walk %.2f s + archiver %.2f s; "
               "%.1f MB/s, %.2fx gcab" % (total, walk, arch, mb / total, gcab_time / total))
     _, _, _, peak = run_ours(tree, names, tag, mem=True)
-    print("memory: %s" % peak)
+    print("memory (LZX): %s" % peak)
+    _, _, _, peak = run_ours(tree, names, tag + "-mszip", mem=True, switches="-mszip")
+    print("memory (-mszip): %s" % peak)
     del listing_text
 
 

@@ -172,6 +172,16 @@ void AddFiles(MemFiles& fs, const std::vector<std::string>& contents)
     }
 }
 
+// The typeCompress of a cabinet's first folder.
+uint16_t CabFolderType(const std::string& cab)
+{
+    size_t at = 36;
+    for (uint16_t flag : {kFlagPrevCabinet, kFlagNextCabinet})
+        for (int text = 0; (static_cast<uint8_t>(cab[30]) & flag) && text < 2; ++text)
+            at = cab.find('\0', at) + 1;
+    return static_cast<uint16_t>(static_cast<uint8_t>(cab[at + 6]) | static_cast<uint8_t>(cab[at + 7]) << 8);
+}
+
 CabError Verify(const std::string& cabinet, VerifiedCabinet& v)
 {
     MemorySource src(cabinet);
@@ -182,7 +192,7 @@ CabError Verify(const std::string& cabinet, VerifiedCabinet& v)
 
 TEST(CommandLine, ParsesQuotedArgumentsAndGivesMalformedLinesTheirCodes)
 {
-    const struct { const char* line; int code; const char* parsed; } cases[] = { // cabinet|base|inputs...|-v size
+    const struct { const char* line; int code; const char* parsed; } cases[] = { // cabinet|base|inputs...|-v size|method/window
         {kProgramCommand, CAB_OK, "C:\\Out\\b.cab|C:\\Src\\|@C:\\Src\\respons.txt|0"},
         {"-a \"C:\\x\\\" \"C:\\x\\\" a.txt \"b c.txt\" @r.txt \"-d.txt\"", CAB_OK, "C:\\x\\|C:\\x\\|a.txt|b c.txt|@r.txt|-d.txt|0"},
         {"-v1000000 -a x.cab C:\\Src", CAB_OK, "x.cab|C:\\Src\\|1000000"},
@@ -196,6 +206,21 @@ TEST(CommandLine, ParsesQuotedArgumentsAndGivesMalformedLinesTheirCodes)
         {"-a x.cab C:\\ a.txt /s", CAB_E_UNKNOWN_SWITCH, ""},
         {"-v100 -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
         {"-v2147483648 -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
+        {"-a x.cab -mszip C:\\", CAB_OK, "x.cab|C:\\|0|1/0"},
+        {"-mlzx -a x.cab C:\\ -v70000", CAB_OK, "x.cab|C:\\|70000|2/0"},
+        {"-a x.cab C:\\ a.txt -mlzx15", CAB_OK, "x.cab|C:\\|a.txt|0|2/15"},
+        {"-MLZX21 -a x.cab C:\\", CAB_OK, "x.cab|C:\\|0|2/21"},
+        {"/mLzX18 -mszip -a x.cab C:\\", CAB_OK, "x.cab|C:\\|0|1/0"}, // the last one counts
+        {"-a x.cab C:\\ \"-mszip\"", CAB_OK, "x.cab|C:\\|-mszip|0|0/0"}, // quoted: a name
+        {"-mlzx14 -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
+        {"-mlzx22 -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
+        {"-mlzx2 -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
+        {"-mlzx021 -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
+        {"-mlzx1a -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
+        {"-mzip -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
+        {"-mszip2 -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
+        {"-m -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
+        {"-mnone -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
     };
     for (const auto& c : cases)
     {
@@ -206,7 +231,11 @@ TEST(CommandLine, ParsesQuotedArgumentsAndGivesMalformedLinesTheirCodes)
         std::string parsed = p.cabinet + "|" + p.baseFolder + "|";
         for (const std::string& input : p.inputs)
             parsed += input + "|";
-        EXPECT_EQ(c.parsed, parsed + std::to_string(p.cabinetLimit)) << c.line;
+        const std::string method = std::to_string(static_cast<int>(p.method)) + "/" + std::to_string(p.lzxWindowBits);
+        if (std::string(c.parsed).find('/') == std::string::npos)
+            EXPECT_EQ(c.parsed, parsed + std::to_string(p.cabinetLimit)) << c.line;
+        else
+            EXPECT_EQ(c.parsed, parsed + std::to_string(p.cabinetLimit) + "|" + method) << c.line;
     }
 }
 
@@ -270,45 +299,74 @@ TEST(ResponseFile, LinesAreQuotedOrBareAndOnlyRelativeNamesInsideTheTreeAreStore
     }
 }
 
+// The same tables for every method; only the folder's typeCompress differs.
+// No switch gives LZX with the window that fits the folder.
 TEST(Archive, WritesAVerifiedCabinetWithEveryRecordInPlaceAndFilesAsListed)
 {
-    MemFiles fs;
-    const std::string a = Bytes(kBlockSize, 1), b = Bytes(kBlockSize + 1, 2), c(100000, 'z');
-    fs.files["C:\\Src\\empty.txt"] = "";
-    fs.files["C:\\Src\\a.bin"] = a;
-    fs.files["C:\\Src\\sub\\b.bin"] = b;
-    fs.files["C:\\Src\\ro.txt"] = c;
-    fs.files["C:\\Src\\respons.txt"] = "\"empty.txt\"\r\n\r\n\"a.bin\"\r\nsub\\b.bin\n";
-    fs.files["C:\\Src\\more.txt"] = "ro.txt";
-    fs.files["C:\\Out\\b.cab"] = "old";
-    fs.onOpen = [&](const std::string& p) { if (p == "C:\\Src\\ro.txt") fs.files[p] += "grown since listed"; };
-    ArchiveReport report;
-    ASSERT_FALSE(Archive(fs, std::string(kProgramCommand) + " @more.txt", {}, &report));
-    EXPECT_FALSE(fs.HasTemp());
-    EXPECT_EQ(4u, report.files);
-    const std::string cab = fs.files["C:\\Out\\b.cab"];
-    EXPECT_EQ(report.cabinetBytes, cab.size());
-    VerifiedCabinet v;
-    ASSERT_FALSE(Verify(cab, v));
-    ASSERT_EQ(1u, v.folders.size());
-    EXPECT_EQ(6u, v.folders[0].blocks); // 165,537 bytes, stored as listed
-    EXPECT_EQ(crc32(0, reinterpret_cast<const Bytef*>((a + b + c).data()), 165537), v.folders[0].crc);
+    const struct { const char* switches; uint16_t typeCompress; } methods[] = {
+        {"-mszip ", kTypeMszip}, {"", LzxTypeCompress(18)}, {"-mlzx ", LzxTypeCompress(18)}, {"-mlzx21 ", LzxTypeCompress(21)},
+    };
+    for (const auto& m : methods)
+    {
+        SCOPED_TRACE(m.switches);
+        MemFiles fs;
+        const std::string a = Bytes(kBlockSize, 1), b = Bytes(kBlockSize + 1, 2), c(100000, 'z');
+        fs.files["C:\\Src\\empty.txt"] = "";
+        fs.files["C:\\Src\\a.bin"] = a;
+        fs.files["C:\\Src\\sub\\b.bin"] = b;
+        fs.files["C:\\Src\\ro.txt"] = c;
+        fs.files["C:\\Src\\respons.txt"] = "\"empty.txt\"\r\n\r\n\"a.bin\"\r\nsub\\b.bin\n";
+        fs.files["C:\\Src\\more.txt"] = "ro.txt";
+        fs.files["C:\\Out\\b.cab"] = "old";
+        fs.onOpen = [&](const std::string& p) { if (p == "C:\\Src\\ro.txt") fs.files[p] += "grown since listed"; };
+        ArchiveReport report;
+        ASSERT_FALSE(Archive(fs, m.switches + std::string(kProgramCommand) + " @more.txt", {}, &report));
+        EXPECT_FALSE(fs.HasTemp());
+        EXPECT_EQ(4u, report.files);
+        const std::string cab = fs.files["C:\\Out\\b.cab"];
+        EXPECT_EQ(report.cabinetBytes, cab.size());
+        VerifiedCabinet v;
+        ASSERT_FALSE(Verify(cab, v));
+        ASSERT_EQ(1u, v.folders.size());
+        EXPECT_EQ(6u, v.folders[0].blocks); // 165,537 bytes, stored as listed
+        EXPECT_EQ(crc32(0, reinterpret_cast<const Bytef*>((a + b + c).data()), 165537), v.folders[0].crc);
 
-    // Header, the one folder record and the file table, byte for byte (little-endian fields).
-    auto le = [](uint64_t v, int n) {
-        std::string r;
-        for (int i = 0; i < n; ++i)
-            r += static_cast<char>(v >> (8 * i));
-        return r;
+        // Header, the one folder record and the file table, byte for byte (little-endian fields).
+        auto le = [](uint64_t v, int n) {
+            std::string r;
+            for (int i = 0; i < n; ++i)
+                r += static_cast<char>(v >> (8 * i));
+            return r;
+        };
+        auto file = [&](uint32_t size, uint32_t offset, int attribs, const std::string& name) {
+            return le(size, 4) + le(offset, 4) + le(0, 2) + le(0x2A43, 2) + le(0x20A3, 2) + le(attribs, 2) + name + '\0';
+        };
+        const std::string files = file(0, 0, 0x20, "empty.txt") + file(kBlockSize, 0, 0x20, "a.bin") +
+                                  file(kBlockSize + 1, kBlockSize, 0x20, "sub\\b.bin") + file(100000, 2 * kBlockSize + 1, 0x21, "ro.txt");
+        const std::string head = "MSCF" + le(0, 4) + le(cab.size(), 4) + le(0, 4) + le(44, 4) + le(0, 4) + "\x03\x01" + le(1, 2) +
+                                 le(4, 2) + le(0, 6) + le(44 + files.size(), 4) + le(6, 2) + le(m.typeCompress, 2) + files;
+        EXPECT_EQ(head, cab.substr(0, head.size()));
+    }
+}
+
+// Swaps two words of the first block's data in each temporary cabinet as it
+// is read back; the block's checksum misses that. An MSZIP block is not
+// decoded on read-back (checksumsMiss: the verifier alone accepts it).
+static void SwapWordsOnDisk(MemFiles& fs, bool checksumsMiss)
+{
+    fs.onOpen = [&fs, checksumsMiss](const std::string& p) {
+        if (p.find(".tmp") == std::string::npos)
+            return;
+        std::string& cab = fs.files[p];
+        const size_t data = static_cast<uint8_t>(cab[36]) + 256 * static_cast<uint8_t>(cab[37]) + kDataHeaderSize;
+        std::swap_ranges(cab.begin() + data + 8, cab.begin() + data + 12, cab.begin() + data + 12);
+        if (checksumsMiss)
+        {
+            VerifiedCabinet v;
+            MemorySource src(cab);
+            EXPECT_FALSE(VerifyCabinet(src, v, false));
+        }
     };
-    auto file = [&](uint32_t size, uint32_t offset, int attribs, const std::string& name) {
-        return le(size, 4) + le(offset, 4) + le(0, 2) + le(0x2A43, 2) + le(0x20A3, 2) + le(attribs, 2) + name + '\0';
-    };
-    const std::string files = file(0, 0, 0x20, "empty.txt") + file(kBlockSize, 0, 0x20, "a.bin") +
-                              file(kBlockSize + 1, kBlockSize, 0x20, "sub\\b.bin") + file(100000, 2 * kBlockSize + 1, 0x21, "ro.txt");
-    const std::string head = "MSCF" + le(0, 4) + le(cab.size(), 4) + le(0, 4) + le(44, 4) + le(0, 4) + "\x03\x01" + le(1, 2) +
-                             le(4, 2) + le(0, 6) + le(44 + files.size(), 4) + le(6, 2) + le(1, 2) + files;
-    EXPECT_EQ(head, cab.substr(0, head.size()));
 }
 
 TEST(Archive, EveryFailureAndCancelLeavesTheTargetsAndNoTemporaryFile)
@@ -330,7 +388,10 @@ TEST(Archive, EveryFailureAndCancelLeavesTheTargetsAndNoTemporaryFile)
          [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += std::string(100000, 'n'); }, nullptr},
         {"file over the folder size", CAB_E_FILE_TOO_LARGE, [](MemFiles& fs) { fs.files["C:\\Src\\f1"] = Bytes(130001, 9); }, nullptr},
         {"file over the cabinet size", CAB_E_FILE_TOO_LARGE, [](MemFiles& fs) { fs.files["C:\\Src\\f1"] = Bytes(99900, 9); }, set},
-        {"set: second cabinet over the disk", CAB_E_WRITE, [](MemFiles& fs) { fs.diskRoom = 100000; }, set},
+        // Stored, 95,000 bytes fit; as three LZX frames of up to 6,144 bytes more each they may not.
+        {"LZX: file over the cabinet at worst", CAB_E_FILE_TOO_LARGE, [](MemFiles& fs) { fs.files["C:\\Src\\f1"] = Bytes(95000, 9); }, set},
+        {"set: second cabinet over the disk", CAB_E_WRITE, [](MemFiles& fs) { fs.diskRoom = 80000; }, set},
+        {"MSZIP set: second cabinet over the disk", CAB_E_WRITE, [](MemFiles& fs) { fs.diskRoom = 80000; }, "-v100000 -mszip "},
         {"set: last rename refused", CAB_E_REPLACE, [](MemFiles& fs) { fs.refuseAsTarget.insert("C:\\Out\\b_2.cab"); }, set},
         {"set: first rename refused", CAB_E_REPLACE, [](MemFiles& fs) { fs.refuseAsTarget.insert("C:\\Out\\b.cab"); }, set},
         {"no target folder", CAB_E_TEMP_CREATE, [](MemFiles& fs) { fs.folders.erase("C:\\Out\\"); }, nullptr},
@@ -347,25 +408,17 @@ TEST(Archive, EveryFailureAndCancelLeavesTheTargetsAndNoTemporaryFile)
         {"out of memory reading ahead", CAB_E_NO_MEMORY, [](MemFiles& fs) {
              fs.onOpen = [](const std::string& p) { if (p == "C:\\Src\\f1") throw std::bad_alloc(); };
          }, nullptr},
-        {"words swapped on the disk (block checksums unchanged)", CAB_E_VERIFY_FAILED, [](MemFiles& fs) {
-             fs.onOpen = [&fs](const std::string& p) {
-                 if (p.find(".tmp") == std::string::npos)
-                     return;
-                 std::string& cab = fs.files[p];
-                 const size_t data = static_cast<uint8_t>(cab[36]) + 256 * static_cast<uint8_t>(cab[37]) + kDataHeaderSize;
-                 std::swap_ranges(cab.begin() + data + 8, cab.begin() + data + 12, cab.begin() + data + 12);
-                 VerifiedCabinet v;
-                 MemorySource src(cab);
-                 EXPECT_FALSE(VerifyCabinet(src, v, false)); // the checksums alone miss it
-             };
-         }, nullptr},
+        {"MSZIP words swapped on the disk (block checksums unchanged)", CAB_E_VERIFY_FAILED,
+         [](MemFiles& fs) { SwapWordsOnDisk(fs, true); }, "-mszip "},
+        {"LZX words swapped on the disk (block checksums unchanged)", CAB_E_VERIFY_FAILED,
+         [](MemFiles& fs) { SwapWordsOnDisk(fs, false); }, nullptr},
     };
     std::vector<RunPhase> cancelledIn;
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
         MemFiles fs;
-        AddFiles(fs, {Bytes(70000, 1), Bytes(70000, 2)});
+        AddFiles(fs, {Bytes(50000, 1), Bytes(50000, 2)});
         fs.files["C:\\Out\\b.cab"] = "old 1";
         fs.files["C:\\Out\\b_2.cab"] = "old 2";
         c.setup(fs);
@@ -418,16 +471,19 @@ TEST(Archive, TheSameBytesForAnyNumberOfReadingAndCompressingThreads)
     std::string all;
     for (const std::string& c : contents)
         all += c;
+    for (const char* method : {"-mszip ", "-mlzx "})
+    {
     std::string first;
     for (unsigned threads : {1u, 2u, 3u})
         for (unsigned readers : {1u, 2u, 4u})
         {
-            SCOPED_TRACE(std::to_string(threads) + " compressing, " + std::to_string(readers) + " reading");
+            SCOPED_TRACE(method + std::to_string(threads) + " compressing, " + std::to_string(readers) + " reading");
             ArchiveOptions options;
             options.threads = threads;
             options.readers = readers;
             options.folderLimit = 1000000;
-            ASSERT_FALSE(Archive(fs, kProgramCommand, options));
+            options.lzxFolderBytes = 400000; // LZX folders end earlier than MSZIP ones
+            ASSERT_FALSE(Archive(fs, method + std::string(kProgramCommand), options));
             const std::string cab = fs.files["C:\\Out\\b.cab"];
             if (first.empty())
                 first = cab;
@@ -441,8 +497,9 @@ TEST(Archive, TheSameBytesForAnyNumberOfReadingAndCompressingThreads)
                 at += f.bytes;
             }
             EXPECT_EQ(all.size(), at);
-            EXPECT_LT(1u, v.folders.size());
+            EXPECT_LT(method[2] == 'l' ? 4u : 1u, v.folders.size());
         }
+    }
 }
 
 // Each listed file is stored under the name the file opener gives (its true
@@ -511,7 +568,7 @@ TEST(Archive, TargetsThatNameAFolderAreRefusedBeforeAnySourceIsRead)
     {
         SCOPED_TRACE(c.command);
         MemFiles fs;
-        AddFiles(fs, {Bytes(70000, 1), Bytes(70000, 2)});
+        AddFiles(fs, {Bytes(50000, 1), Bytes(50000, 2)});
         if (c.folder)
             fs.folders.insert(c.folder);
         std::vector<std::string> opened;
@@ -536,15 +593,16 @@ TEST(Archive, ASetIsLinkedByNameAndEveryStepOfPuttingItInPlaceIsReported)
              fs.onRemove = [&](const std::string& p) { return holds(fs, p, "old 1") ? 32u : 0u; };
          }},
     };
+    for (const char* method : {"-mszip ", ""})
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.name + std::string(" ") + method);
         MemFiles fs;
-        AddFiles(fs, {Bytes(70000, 1), Bytes(70000, 2)});
+        AddFiles(fs, {Bytes(50000, 1), Bytes(50000, 2)});
         fs.files["C:\\Out\\b.cab"] = "old 1";
         fs.files["C:\\Out\\b_2.cab"] = "old 2";
         c.setup(fs);
-        CabError e = Archive(fs, std::string("-v100000 ") + kProgramCommand);
+        CabError e = Archive(fs, std::string("-v100000 ") + method + kProgramCommand);
         EXPECT_EQ(c.code, e.code);
         // The error names the temporary file that still holds the old member.
         if (c.code != CAB_OK)
@@ -560,6 +618,7 @@ TEST(Archive, ASetIsLinkedByNameAndEveryStepOfPuttingItInPlaceIsReported)
         VerifiedCabinet first, second;
         ASSERT_FALSE(Verify(fs.files["C:\\Out\\b.cab"], first));
         ASSERT_FALSE(Verify(fs.files["C:\\Out\\b_2.cab"], second));
+        EXPECT_EQ(*method ? kTypeMszip : LzxTypeCompress(16), CabFolderType(fs.files["C:\\Out\\b_2.cab"]));
         EXPECT_EQ("b_2.cab|b_2.cab||", first.nextName + "|" + first.nextDisk + "|" + first.prevName + "|" + first.prevDisk);
         EXPECT_EQ("|b.cab|b.cab", second.nextName + "|" + second.prevName + "|" + second.prevDisk);
     }

@@ -1,9 +1,10 @@
 // Calls CAB32.dll as the program does (ordinal 1, 1023 bytes of a 1024-byte buffer, no window) on the command line
 // in COMMANDFILE, so that its bytes arrive unchanged; prints "rc=N", the message, the duration and the peak memory.
-// With --threads N [--folder-limit BYTES] it runs the linked-in core instead, with folders that small;
+// With --threads N [--folder-limit BYTES] [--lzx-folder BYTES] it runs the linked-in core instead, with
+// folders that small (LZX folders cut at that size);
 // with --profile it runs the core with the DLL's settings and prints where the time went; --readers N
 // sets the core's reading threads.
-//   cab32_drive [--mem] [--profile] [--readers N] [--threads N [--folder-limit BYTES]] COMMANDFILE
+//   cab32_drive [--mem] [--profile] [--readers N] [--threads N [--folder-limit BYTES] [--lzx-folder BYTES]] COMMANDFILE
 #include <windows.h>
 #include <psapi.h>
 
@@ -41,6 +42,8 @@ int main(int argc, char** argv)
             options.readers = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         else if (std::strcmp(argv[i], "--folder-limit") == 0)
             options.folderLimit = std::strtoull(argv[++i], nullptr, 10);
+        else if (std::strcmp(argv[i], "--lzx-folder") == 0)
+            options.lzxFolderBytes = std::strtoull(argv[++i], nullptr, 10);
     }
     std::string command;
     FILE* f = argc > 1 ? std::fopen(argv[argc - 1], "rb") : nullptr;

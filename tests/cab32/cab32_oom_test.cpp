@@ -1,6 +1,7 @@
 // Allocation failures on the archiver's own threads. Host only: this program
-// replaces the global operator new, so that an allocation of one block's size
-// fails on any thread but the test's own while a test asks for it.
+// replaces the global operator new, so that an allocation of one MSZIP block's
+// size, or one of an LZX encoder's window tables, fails on any thread but the
+// test's own while a test asks for it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,14 +18,16 @@
 
 namespace {
 
-std::atomic<bool> g_failBlocks{false};
+std::atomic<size_t> g_failExact{0};    // an allocation of this size fails
+std::atomic<size_t> g_failAtLeast{0};  // an allocation of at least this size fails (0: none)
 std::thread::id g_testThread;
 
 } // namespace
 
 void* operator new(size_t n)
 {
-    if (n == cab32::kBlockSize && g_failBlocks && std::this_thread::get_id() != g_testThread)
+    if (((g_failExact != 0 && n == g_failExact) || (g_failAtLeast != 0 && n >= g_failAtLeast)) &&
+        std::this_thread::get_id() != g_testThread)
         throw std::bad_alloc();
     if (void* p = std::malloc(n != 0 ? n : 1))
         return p;
@@ -139,16 +142,23 @@ private:
 TEST(OutOfMemory, ACompressingWorkerThatCannotAllocateEndsTheRunWithAnError)
 {
     g_testThread = std::this_thread::get_id();
-    for (unsigned threads : {1u, 2u})
-    {
-        Files files;
-        cab32::ArchiveOptions options;
-        options.threads = threads;
-        cab32::ArchiveReport report;
-        g_failBlocks = true;
-        const cab32::CabError e = cab32::RunCommand("-a C:\\Out\\b.cab C:\\Src @r.txt", files, options, report);
-        g_failBlocks = false;
-        EXPECT_EQ(CAB_E_NO_MEMORY, e.code) << threads;
-        EXPECT_EQ("", files.Written()) << threads;
-    }
+    // MSZIP: a worker's block buffer. LZX: the 600,000-byte folder's encoder (its 2^20 chain links take 4 MiB).
+    const struct { const char* method; size_t exact; size_t atLeast; } cases[] = {
+        {"-mszip ", cab32::kBlockSize, 0}, {"-mlzx ", 0, 4u << 20}};
+    for (const auto& c : cases)
+        for (unsigned threads : {1u, 2u})
+        {
+            Files files;
+            cab32::ArchiveOptions options;
+            options.threads = threads;
+            cab32::ArchiveReport report;
+            g_failExact = c.exact;
+            g_failAtLeast = c.atLeast;
+            const cab32::CabError e =
+                cab32::RunCommand(std::string(c.method) + "-a C:\\Out\\b.cab C:\\Src @r.txt", files, options, report);
+            g_failExact = 0;
+            g_failAtLeast = 0;
+            EXPECT_EQ(CAB_E_NO_MEMORY, e.code) << c.method << threads;
+            EXPECT_EQ("", files.Written()) << c.method << threads;
+        }
 }

@@ -2,12 +2,17 @@
 // of /usr/include) next to MSZIP (zlib level 6, the previous 32 KiB block as
 // dictionary), one core each, and the decoder's speed.
 //   build/host/host/lzx_bench <file> [chain depth ...]
+// With --folders, what cutting a tree into folders costs: the files named in
+// LIST (one path a line, in the cabinet's order) encoded as the archiver cuts
+// them, a folder ending before a file that would take it past each size.
+//   build/host/host/lzx_bench --folders <list> <folder bytes ...>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "cab32/CabFormat.h"
@@ -85,10 +90,57 @@ void Mszip(const std::vector<uint8_t>& in)
     Report("MSZIP (zlib 6, 32 KiB history)", in.size(), out, Seconds(start));
 }
 
+// Encodes files[i, j) as one folder; returns its frames' bytes with their CFDATA headers.
+size_t EncodeFolder(const std::vector<std::vector<uint8_t>>& files, size_t i, size_t j, uint64_t bytes)
+{
+    LzxEncoder encoder(LzxWindowBitsFor(bytes));
+    LzxFrame frame;
+    size_t out = 0;
+    for (size_t k = i; k < j; ++k) {
+        encoder.Write(files[k].data(), files[k].size());
+        while (encoder.TakeFrame(frame))
+            out += frame.data.size() + kDataHeaderSize;
+    }
+    encoder.Finish();
+    while (encoder.TakeFrame(frame))
+        out += frame.data.size() + kDataHeaderSize;
+    return out;
+}
+
+// The size of the listed files cut into folders of at most each given size.
+int Folders(int argc, char** argv)
+{
+    std::ifstream list(argv[2]);
+    std::vector<std::vector<uint8_t>> files;
+    uint64_t total = 0;
+    for (std::string path; std::getline(list, path);) {
+        std::ifstream f(path, std::ios::binary);
+        files.emplace_back(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+        total += files.back().size();
+    }
+    for (int a = 3; a < argc && total > 0; ++a) {
+        const uint64_t cut = std::strtoull(argv[a], nullptr, 10);
+        const auto start = std::chrono::steady_clock::now();
+        size_t out = 0, folders = 0;
+        for (size_t i = 0, j = 0; i < files.size(); i = j, ++folders) {
+            uint64_t bytes = 0;
+            while (j < files.size() && (bytes == 0 || bytes + files[j].size() <= cut))
+                bytes += files[j++].size();
+            out += EncodeFolder(files, i, j, bytes);
+        }
+        char label[64];
+        std::snprintf(label, sizeof(label), "folders of %llu bytes: %zu", static_cast<unsigned long long>(cut), folders);
+        Report(label, total, out, Seconds(start));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 4 && std::strcmp(argv[1], "--folders") == 0)
+        return Folders(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: lzx_bench <file> [chain depth ...]\n");
         return 2;

@@ -1,10 +1,29 @@
 """Round-trip trees, the same bytes every run.
-  trees.py make WORK               tree/ (every kind of file), many/ (70,000 files) and response files
+  trees.py make WORK               tree/ (every kind of file), many/ (70,000 files), lzx/ (LZX's frame,
+                                   window and folder edges, x86 code) and response files
   trees.py compare TREE OUT LIST   an extraction holds exactly the listed files, byte for byte"""
 import os
 import random
 import sys
 import time
+
+
+def x86_code():
+    """The .text section (x86-64 machine code) of a shared library this system always has."""
+    import struct
+    for lib in ("libstdc++.so.6", "libc.so.6"):
+        path = os.path.join("/usr/lib/x86_64-linux-gnu", lib)
+        if not os.path.exists(path):
+            continue
+        elf = open(path, "rb").read()
+        shoff, = struct.unpack_from("<Q", elf, 0x28)
+        shentsize, shnum, shstrndx = struct.unpack_from("<HHH", elf, 0x3A)
+        sections = [struct.unpack_from("<IIQQQQ", elf, shoff + i * shentsize) for i in range(shnum)]
+        names = sections[shstrndx][4]
+        for name, _, _, _, offset, size in sections:
+            if elf[names + name:elf.index(b"\0", names + name)] == b".text":
+                return elf[offset:offset + size]
+    raise SystemExit("no x86-64 library found")
 
 
 def make(work):
@@ -19,8 +38,13 @@ def make(work):
     japanese = {"日本語フォルダ/ソース表.txt": "ソース表\r\n".encode("cp932"), "日本語フォルダ/予定表 ソ.txt": rng.randbytes(50000),
                 "能力.txt": b"dbcs 0x5c trail bytes\r\n"}
     many = {"d%02d/f%05d.txt" % (n // 1000, n): b"file %d\n" % n * (1 + n % 5) for n in range(70000)}
+    # Sizes around a frame, several megabytes of text (past the largest window), noise, and x86-64
+    # code (call instructions the E8 translation rewrites) opening a folder of its own.
+    lzx = {"e0.bin": b"", "e1.bin": b"x", "t32767.txt": text[:32767], "t32768.txt": text[:32768],
+           "r32769.bin": rng.randbytes(32769), "text5m.txt": text * 2 + text[:1000001], "noise3m.bin": rng.randbytes(3 << 20),
+           "t32769.txt": text[5:32774], "code.text": x86_code()}
     stamp = time.mktime((2001, 2, 3, 4, 5, 6, 0, 0, -1))
-    for tree, content in (("tree", {**files, **japanese}), ("many", many)):
+    for tree, content in (("tree", {**files, **japanese}), ("many", many), ("lzx", lzx)):
         for name, data in content.items():
             path = os.path.join(work, tree, name)
             os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -32,7 +56,7 @@ def make(work):
     os.setxattr(os.path.join(work, "tree", ".hidden.txt"), "user.DOSATTRIB", b"0x22")
     bare = ("sub/small.c", "能力.txt")
     for rsp, names in (("ascii", sorted(files)), ("full", sorted(files) + sorted(japanese)),
-                       ("empties", ["empty.txt", "sub/empty2.txt"]), ("many", list(many))):
+                       ("empties", ["empty.txt", "sub/empty2.txt"]), ("many", list(many)), ("lzx", list(lzx))):
         with open(os.path.join(work, rsp + ".rsp"), "wb") as f:
             for n in [""] + names:
                 win = n.replace("/", "\\").encode("cp932")
