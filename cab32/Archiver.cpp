@@ -31,7 +31,7 @@ struct WrittenCabinet
     std::vector<FolderSummary> folders;
     uint32_t tableCrc = 0;
     uint64_t bytes = 0;
-    bool lzx = false;  // LZX folders: their crc holds the CRC-32 of the bytes fed to them
+    bool lzx = false; // LZX folders: their crc holds the CRC-32 of the bytes fed to them
 };
 
 // Removes the temporary files unless the run got as far as renaming them.
@@ -81,8 +81,8 @@ CabError Named(CabError e, const std::string& file)
 // One listed name's place, kept to find two names that would be stored alike.
 struct NameKeyEntry
 {
-    uint64_t hash;   // FNV-1a of the stored name's key
-    uint32_t index;  // the name's place in the listing, from 0
+    uint64_t hash;  // FNV-1a of the stored name's key
+    uint32_t index; // the name's place in the listing, from 0
 };
 
 uint64_t HashKey(const std::string& key)
@@ -122,8 +122,7 @@ uint32_t FileOpener::StoredName(const std::string&, const std::string& name, std
 std::string FileOpener::NameKey(const std::string& stored, bool, bool (*lead)(unsigned char))
 {
     std::string key(stored);
-    for (size_t i = 0; i < key.size(); ++i)
-    {
+    for (size_t i = 0; i < key.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(key[i]);
         if (lead(c) && i + 1 < key.size())
             ++i;
@@ -135,44 +134,37 @@ std::string FileOpener::NameKey(const std::string& stored, bool, bool (*lead)(un
 
 NameStream::NameStream(const CommandLine& command, FileOpener& files, LeadByteTest lead)
     : m_command(command), m_files(files), m_lead(lead)
-{
-}
+{}
 
 bool NameStream::ReadLine(std::string& line, CabError& err)
 {
     line.clear();
-    for (;;)
-    {
-        if (m_bufferPos == m_buffer.size())
-        {
+    for (;;) {
+        if (m_bufferPos == m_buffer.size()) {
             if (m_responseEnd)
                 return !line.empty();
             m_buffer.resize(kReadChunk);
             size_t got = 0;
-            if (uint32_t sys = m_response->Read(&m_buffer[0], m_buffer.size(), got))
-            {
+            if (uint32_t sys = m_response->Read(&m_buffer[0], m_buffer.size(), got)) {
                 err = MakeError(CAB_E_RESPONSE_READ, m_responsePath, sys);
                 return false;
             }
             m_buffer.resize(got);
             m_bufferPos = 0;
-            if (got == 0)
-            {
+            if (got == 0) {
                 m_responseEnd = true;
                 continue;
             }
         }
         size_t nl = m_buffer.find('\n', m_bufferPos);
         size_t end = nl == std::string::npos ? m_buffer.size() : nl;
-        if (line.size() + (end - m_bufferPos) > kMaxLine)
-        {
+        if (line.size() + (end - m_bufferPos) > kMaxLine) {
             err = MakeError(CAB_E_NAME_TOO_LONG, line.substr(0, 64) + "...");
             return false;
         }
         line.append(m_buffer, m_bufferPos, end - m_bufferPos);
         m_bufferPos = end;
-        if (nl != std::string::npos)
-        {
+        if (nl != std::string::npos) {
             ++m_bufferPos;
             return true;
         }
@@ -182,12 +174,9 @@ bool NameStream::ReadLine(std::string& line, CabError& err)
 bool NameStream::NextFromResponse(std::string& name, CabError& err)
 {
     std::string line;
-    for (;;)
-    {
-        if (!ReadLine(line, err))
-        {
-            if (err)
-            {
+    for (;;) {
+        if (!ReadLine(line, err)) {
+            if (err) {
                 if (err.code != CAB_E_RESPONSE_READ)
                     err.line = m_line + 1;
                 err.responseFile = m_responsePath;
@@ -201,8 +190,7 @@ bool NameStream::NextFromResponse(std::string& name, CabError& err)
         CabError e = ParseResponseLine(line, name, blank);
         if (!e && !blank)
             e = ValidateName(name, m_lead);
-        if (e)
-        {
+        if (e) {
             e.line = m_line;
             e.responseFile = m_responsePath;
             err = e;
@@ -216,10 +204,8 @@ bool NameStream::NextFromResponse(std::string& name, CabError& err)
 bool NameStream::Next(std::string& name, CabError& err)
 {
     err = CabError();
-    for (;;)
-    {
-        if (m_response)
-        {
+    for (;;) {
+        if (m_response) {
             if (NextFromResponse(name, err))
                 return true;
             if (err)
@@ -230,8 +216,7 @@ bool NameStream::Next(std::string& name, CabError& err)
         if (m_input >= m_command.inputs.size())
             return false;
         const std::string& input = m_command.inputs[m_input++];
-        if (!input.empty() && input[0] == '@')
-        {
+        if (!input.empty() && input[0] == '@') {
             std::string path = input.substr(1);
             if (!IsAbsolutePath(path))
                 path = m_command.baseFolder + path;
@@ -240,8 +225,7 @@ bool NameStream::Next(std::string& name, CabError& err)
             uint32_t sys = input.size() > 1 ? m_files.OpenRead(path, m_response, info) : kSysFileNotFound;
             if (sys == 0 && info.isFolder)
                 sys = kSysAccessDenied;
-            if (sys != 0)
-            {
+            if (sys != 0) {
                 m_response.reset();
                 err = MakeError(CAB_E_RESPONSE_OPEN, path, sys);
                 return false;
@@ -253,8 +237,7 @@ bool NameStream::Next(std::string& name, CabError& err)
             continue;
         }
         name = input;
-        if (CabError e = ValidateName(name, m_lead))
-        {
+        if (CabError e = ValidateName(name, m_lead)) {
             err = e;
             return false;
         }
@@ -279,7 +262,6 @@ std::string NameOnly(const std::string& path, LeadByteTest lead)
 {
     return path.substr(FolderOf(path, lead).size());
 }
-
 
 // Notes where the names from here on come from, for the messages.
 void NoteSource(RunPlan& plan, const std::string& responsePath)
@@ -317,8 +299,7 @@ CabError ListFile(const CommandLine& command, FileOpener& files, const ArchiveOp
     if (utf8)
         p.attribs |= kAttrNameIsUtf8;
     plan.names += name;
-    if (stored != name)
-    {
+    if (stored != name) {
         p.flags |= kStoredApart;
         plan.names += stored;
     }
@@ -328,11 +309,11 @@ CabError ListFile(const CommandLine& command, FileOpener& files, const ArchiveOp
 // Sizes that decide where cabinets and folders end.
 struct PlanLimits
 {
-    uint64_t header;      // a cabinet's header with the longest set links
-    uint64_t cabinet;     // bytes one cabinet may take
-    uint64_t folder;      // uncompressed bytes one folder may hold
-    uint64_t cut;         // a folder holding bytes ends before a file that would take it past this
-    uint64_t worstBlock;  // the largest CFDATA record, header included
+    uint64_t header;     // a cabinet's header with the longest set links
+    uint64_t cabinet;    // bytes one cabinet may take
+    uint64_t folder;     // uncompressed bytes one folder may hold
+    uint64_t cut;        // a folder holding bytes ends before a file that would take it past this
+    uint64_t worstBlock; // the largest CFDATA record, header included
 };
 
 // Places a listed file: it opens a new folder past the folder limit, and a
@@ -346,10 +327,9 @@ CabError PlaceFile(PlannedFile& p, RunPlan& plan, uint64_t& folderBytes, const P
     if (p.size > limits.folder || limits.header + kFolderSize + record + WorstData(p.size, wb) > limits.cabinet)
         return MakeError(CAB_E_FILE_TOO_LARGE, path);
     bool newCabinet = plan.cabinets.empty();
-    bool newFolder = newCabinet || folderBytes + p.size > limits.folder ||
-                     (folderBytes > 0 && folderBytes + p.size > limits.cut);
-    if (!newCabinet)
-    {
+    bool newFolder =
+        newCabinet || folderBytes + p.size > limits.folder || (folderBytes > 0 && folderBytes + p.size > limits.cut);
+    if (!newCabinet) {
         const PlannedCabinet& c = plan.cabinets.back();
         const uint64_t grows = newFolder ? kFolderSize + WorstData(p.size, wb)
                                          : WorstData(folderBytes + p.size, wb) - WorstData(folderBytes, wb);
@@ -357,8 +337,7 @@ CabError PlaceFile(PlannedFile& p, RunPlan& plan, uint64_t& folderBytes, const P
                      (newFolder && c.folders >= kMaxFolders);
         newFolder = newFolder || newCabinet;
     }
-    if (newCabinet)
-    {
+    if (newCabinet) {
         if (plan.cabinets.size() >= kMaxFiles)
             return MakeError(CAB_E_TOO_MANY_FILES, path);
         plan.cabinets.push_back(PlannedCabinet());
@@ -395,8 +374,7 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
     NameStream names(command, files, options.lead);
     std::string name;
     CabError err;
-    while (names.Next(name, err))
-    {
+    while (names.Next(name, err)) {
         if (Cancelled(options))
             return MakeError(CAB_E_CANCELLED);
         NoteSource(plan, names.ResponsePath());
@@ -424,8 +402,7 @@ CabError CheckDuplicateNames(const RunPlan& plan, FileOpener& files, LeadByteTes
         return a.hash != b.hash ? a.hash < b.hash : a.index < b.index;
     });
     std::vector<uint32_t> suspects;
-    for (size_t i = 1; i < keys.size(); ++i)
-    {
+    for (size_t i = 1; i < keys.size(); ++i) {
         if (keys[i].hash != keys[i - 1].hash)
             continue;
         if (suspects.empty() || suspects.back() != keys[i - 1].index)
@@ -434,8 +411,7 @@ CabError CheckDuplicateNames(const RunPlan& plan, FileOpener& files, LeadByteTes
     }
     std::sort(suspects.begin(), suspects.end());
     std::unordered_set<std::string> seen;
-    for (uint32_t index : suspects)
-    {
+    for (uint32_t index : suspects) {
         const bool utf8 = (plan.files[index].attribs & kAttrNameIsUtf8) != 0;
         if (seen.insert(files.NameKey(std::string(plan.Stored(index)), utf8, lead)).second)
             continue;
@@ -454,8 +430,7 @@ bool SameAsWritten(const VerifiedCabinet& v, const WrittenCabinet& w)
         v.iCabinet != w.layout.iCabinet || v.prevName != w.layout.prevName || v.nextName != w.layout.nextName ||
         v.prevDisk != w.layout.prevName || v.nextDisk != w.layout.nextName || v.folders.size() != w.folders.size())
         return false;
-    for (size_t i = 0; i < w.folders.size(); ++i)
-    {
+    for (size_t i = 0; i < w.folders.size(); ++i) {
         if (v.folders[i].bytes != w.folders[i].bytes || v.folders[i].blocks != w.folders[i].blocks ||
             v.folders[i].stored != w.folders[i].stored || (w.lzx && v.folders[i].crc != w.folders[i].crc))
             return false;
@@ -470,8 +445,7 @@ CabError CheckTarget(const CommandLine& command, FileOpener& files, LeadByteTest
 {
     if (EndsWithBackslash(command.cabinet, lead) || command.cabinet.back() == '/')
         return MakeError(CAB_E_TARGET_IS_FOLDER, command.cabinet);
-    for (uint32_t i = 0; i < count; ++i)
-    {
+    for (uint32_t i = 0; i < count; ++i) {
         SourceInfo info;
         const std::string target = SetMemberPath(command.cabinet, i, lead);
         if (files.Stat(target, info) == 0 && info.isFolder)
@@ -484,20 +458,17 @@ CabError CheckTarget(const CommandLine& command, FileOpener& files, LeadByteTest
 // aside[i] is left empty where there was none.
 CabError MoveAside(FileOpener& files, const std::vector<WrittenCabinet>& written, std::vector<std::string>& aside)
 {
-    for (size_t i = 0; i < written.size(); ++i)
-    {
+    for (size_t i = 0; i < written.size(); ++i) {
         SourceInfo info;
         if (files.Stat(written[i].target, info) != 0)
             continue;
         std::unique_ptr<ByteSink> reserve;
-        if (uint32_t sys = files.CreateTemp(written[i].target, reserve, aside[i]))
-        {
+        if (uint32_t sys = files.CreateTemp(written[i].target, reserve, aside[i])) {
             aside[i].clear();
             return MakeError(CAB_E_TEMP_CREATE, written[i].target, sys);
         }
         reserve.reset();
-        if (uint32_t sys = files.Replace(written[i].target, aside[i]))
-        {
+        if (uint32_t sys = files.Replace(written[i].target, aside[i])) {
             files.Remove(aside[i]);
             aside[i].clear();
             return MakeError(CAB_E_REPLACE, written[i].target, sys);
@@ -514,8 +485,7 @@ CabError PutBack(FileOpener& files, const std::vector<WrittenCabinet>& written, 
 {
     for (size_t i = 0; i < placed; ++i)
         files.Remove(written[i].target);
-    for (size_t i = 0; i < written.size(); ++i)
-    {
+    for (size_t i = 0; i < written.size(); ++i) {
         if (aside[i].empty())
             continue;
         if (uint32_t sys = files.Replace(aside[i], written[i].target))
@@ -528,15 +498,13 @@ CabError PutBack(FileOpener& files, const std::vector<WrittenCabinet>& written, 
 // that a failure part way can bring every one of them back.
 CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, TempFileGuard& guard)
 {
-    if (written.size() == 1)
-    {
+    if (written.size() == 1) {
         if (uint32_t sys = files.Replace(written[0].tempPath, written[0].target))
             return MakeError(CAB_E_REPLACE, written[0].target, sys);
         guard.Release();
         return CabError();
     }
-    for (const WrittenCabinet& w : written)
-    {
+    for (const WrittenCabinet& w : written) {
         SourceInfo info;
         if (files.Stat(w.target, info) == 0 && (info.isFolder || (info.attribs & kAttrReadOnly)))
             return MakeError(CAB_E_REPLACE, w.target, kSysAccessDenied);
@@ -544,8 +512,7 @@ CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, Tem
     std::vector<std::string> aside(written.size());
     CabError failure = MoveAside(files, written, aside);
     size_t placed = 0;
-    for (; placed < written.size() && !failure; ++placed)
-    {
+    for (; placed < written.size() && !failure; ++placed) {
         if (uint32_t sys = files.Replace(written[placed].tempPath, written[placed].target))
             failure = MakeError(CAB_E_REPLACE, written[placed].target, sys);
     }
@@ -553,8 +520,7 @@ CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, Tem
         return PutBack(files, written, placed, aside, failure);
     guard.Release();
     // The new set is in place; an old member that cannot be deleted is reported.
-    for (const std::string& path : aside)
-    {
+    for (const std::string& path : aside) {
         if (path.empty())
             continue;
         if (uint32_t sys = files.Remove(path))
@@ -579,8 +545,8 @@ struct WriteRun
           reader(command.baseFolder, files, plan, readers, options.control)
     {
         if (options.method == Method::Lzx)
-            lzx.reset(new LzxPipeline(threads, options.lzx, kLzxInputPerThread * threads,
-                                      kLzxOutputPerThread * threads));
+            lzx.reset(
+                new LzxPipeline(threads, options.lzx, kLzxInputPerThread * threads, kLzxOutputPerThread * threads));
         else
             pipe.reset(new BlockPipeline(threads, options.level));
     }
@@ -592,21 +558,20 @@ struct WriteRun
     ArchiveReport& report;
     StageTimes& times;
     ReadAhead reader;
-    std::unique_ptr<BlockPipeline> pipe;    // MSZIP blocks
-    std::unique_ptr<LzxPipeline> lzx;       // LZX folders
-    BlockPipeline::Block* block = nullptr;  // the block being filled, if any
-    bool chained = false;                   // the next block continues a folder
-    size_t next = 0;                        // the next file of the plan
-    bool lzxBegun = false;                  // the writer has begun the oldest LZX folder
-    uint16_t lzxOpened = 0;                 // LZX folders opened in the current cabinet
-    std::vector<uint32_t> lzxCrcs;          // CRC-32 of the input of each LZX folder written to it
+    std::unique_ptr<BlockPipeline> pipe;   // MSZIP blocks
+    std::unique_ptr<LzxPipeline> lzx;      // LZX folders
+    BlockPipeline::Block* block = nullptr; // the block being filled, if any
+    bool chained = false;                  // the next block continues a folder
+    size_t next = 0;                       // the next file of the plan
+    bool lzxBegun = false;                 // the writer has begun the oldest LZX folder
+    uint16_t lzxOpened = 0;                // LZX folders opened in the current cabinet
+    std::vector<uint32_t> lzxCrcs;         // CRC-32 of the input of each LZX folder written to it
 };
 
 // Writes the compressed blocks that are ready, oldest first; with wait, all of them.
 CabError Collect(WriteRun& run, CabWriter& writer, bool wait)
 {
-    while (run.pipe->Pending())
-    {
+    while (run.pipe->Pending()) {
         const double start = StageClock();
         BlockPipeline::Block* b = run.pipe->Oldest();
         const double compressed = StageClock();
@@ -628,8 +593,7 @@ CabError Collect(WriteRun& run, CabWriter& writer, bool wait)
 CabError CollectLzx(WriteRun& run, CabWriter& writer, LzxPipeline::Wait wait)
 {
     LzxPipeline::Frame f;
-    for (;;)
-    {
+    for (;;) {
         const double start = StageClock();
         const LzxPipeline::Took took = run.lzx->Take(f, wait);
         const double got = StageClock();
@@ -638,18 +602,15 @@ CabError CollectLzx(WriteRun& run, CabWriter& writer, LzxPipeline::Wait wait)
             return CabError();
         if (took == LzxPipeline::Took::Failed)
             return MakeError(run.lzx->NoMemory() ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
-        if (!run.lzxBegun)
-        {
+        if (!run.lzxBegun) {
             if (CabError e = writer.BeginFolder(LzxTypeCompress(f.windowBits)))
                 return e;
             run.lzxBegun = true;
         }
-        if (took == LzxPipeline::Took::FolderDone)
-        {
+        if (took == LzxPipeline::Took::FolderDone) {
             run.lzxCrcs.push_back(run.lzx->DoneCrc());
             run.lzxBegun = false;
-        }
-        else if (CabError e = writer.AddBlock(f.frame.data.data(), f.frame.data.size(), f.frame.uncompressed, f.csum))
+        } else if (CabError e = writer.AddBlock(f.frame.data.data(), f.frame.data.size(), f.frame.uncompressed, f.csum))
             return e;
         run.times.write += StageClock() - got;
         wait = LzxPipeline::Wait::No;
@@ -661,18 +622,15 @@ CabError CollectLzx(WriteRun& run, CabWriter& writer, LzxPipeline::Wait wait)
 // is closed and written.
 CabError FlushBlocks(WriteRun& run, CabWriter& writer)
 {
-    if (run.lzx)
-    {
+    if (run.lzx) {
         run.lzx->Close();
-        while (run.lzx->OpenFolders() > 0)
-        {
+        while (run.lzx->OpenFolders() > 0) {
             if (CabError e = CollectLzx(run, writer, LzxPipeline::Wait::ForFolder))
                 return e;
         }
         return CabError();
     }
-    if (run.block != nullptr && run.block->inLen > 0)
-    {
+    if (run.block != nullptr && run.block->inLen > 0) {
         run.pipe->Submit();
         run.block = nullptr;
     }
@@ -682,8 +640,7 @@ CabError FlushBlocks(WriteRun& run, CabWriter& writer)
 // A block to fill, writing finished ones until a slot is free.
 CabError NextBlock(WriteRun& run, CabWriter& writer)
 {
-    while (run.block == nullptr)
-    {
+    while (run.block == nullptr) {
         run.block = run.pipe->Fill();
         if (run.block != nullptr)
             run.block->chained = run.chained;
@@ -697,8 +654,7 @@ CabError NextBlock(WriteRun& run, CabWriter& writer)
 // LZX folder's chunk (writing frames until there is room).
 CabError NextRoom(WriteRun& run, CabWriter& writer, uint8_t*& at, size_t& room)
 {
-    if (!run.lzx)
-    {
+    if (!run.lzx) {
         if (CabError e = NextBlock(run, writer))
             return e;
         at = run.block->in.data() + run.block->inLen;
@@ -707,8 +663,7 @@ CabError NextRoom(WriteRun& run, CabWriter& writer, uint8_t*& at, size_t& room)
     }
     if (CabError e = CollectLzx(run, writer, LzxPipeline::Wait::No))
         return e;
-    while ((at = run.lzx->Fill(room)) == nullptr)
-    {
+    while ((at = run.lzx->Fill(room)) == nullptr) {
         if (CabError e = CollectLzx(run, writer, LzxPipeline::Wait::ForFolderOrRoom))
             return e;
     }
@@ -718,14 +673,12 @@ CabError NextRoom(WriteRun& run, CabWriter& writer, uint8_t*& at, size_t& room)
 // Counts bytes copied into the room NextRoom gave; a full MSZIP block goes to the workers.
 void UseRoom(WriteRun& run, size_t got)
 {
-    if (run.lzx)
-    {
+    if (run.lzx) {
         run.lzx->Filled(got);
         return;
     }
     run.block->inLen += got;
-    if (run.block->inLen == kBlockSize)
-    {
+    if (run.block->inLen == kBlockSize) {
         run.pipe->Submit();
         run.block = nullptr;
         run.chained = true;
@@ -739,8 +692,7 @@ CabError StoreData(WriteRun& run, CabWriter& writer, ReadAhead::Entry& entry, ui
 {
     uint64_t left = size;
     size_t headUsed = 0;
-    while (left > 0)
-    {
+    while (left > 0) {
         if (Cancelled(run.options))
             return MakeError(CAB_E_CANCELLED);
         uint8_t* at = nullptr;
@@ -749,13 +701,11 @@ CabError StoreData(WriteRun& run, CabWriter& writer, ReadAhead::Entry& entry, ui
             return e;
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, room));
         size_t got = 0;
-        if (headUsed < entry.head.size())
-        {
+        if (headUsed < entry.head.size()) {
             got = std::min(want, entry.head.size() - headUsed);
             std::memcpy(at, entry.head.data() + headUsed, got);
             headUsed += got;
-        }
-        else if (!entry.rest)
+        } else if (!entry.rest)
             return MakeError(CAB_E_SOURCE_CHANGED, path);
         else if (uint32_t sys = entry.rest->Read(at, want, got))
             return MakeError(CAB_E_SOURCE_READ, path, sys);
@@ -785,8 +735,7 @@ int LzxWindowOf(const WriteRun& run, size_t i)
 // written; LZX at once, the folders before it still being compressed.
 CabError OpenFolder(WriteRun& run, CabWriter& writer, size_t i, uint16_t& folderIndex)
 {
-    if (run.lzx)
-    {
+    if (run.lzx) {
         run.lzx->Close();
         run.lzx->Open(LzxWindowOf(run, i));
         folderIndex = run.lzxOpened++;
@@ -812,8 +761,7 @@ CabError StoreFile(WriteRun& run, CabWriter& writer, uint16_t& folderIndex, uint
     run.times.readWait += StageClock() - asked;
     if (entry.error)
         return entry.error;
-    if (p.flags & kOpensFolder)
-    {
+    if (p.flags & kOpensFolder) {
         if (CabError e = OpenFolder(run, writer, i, folderIndex))
             return e;
         folderBytes = 0;
@@ -866,8 +814,7 @@ CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuar
     uint64_t folderBytes = 0;
     run.lzxOpened = 0;
     run.lzxCrcs.clear();
-    for (uint32_t f = 0; f < run.plan.cabinets[c].files; ++f)
-    {
+    for (uint32_t f = 0; f < run.plan.cabinets[c].files; ++f) {
         if (CabError e = StoreFile(run, writer, folderIndex, folderBytes))
             return Named(e, w.target);
     }
@@ -897,8 +844,7 @@ CabError WriteAll(const CommandLine& command, FileOpener& files, const ArchiveOp
     const unsigned threads = options.threads != 0 ? options.threads : cores;
     const unsigned readers = options.readers != 0 ? options.readers : kDefaultReaders;
     WriteRun run(command, files, options, plan, report, threads, readers);
-    for (uint32_t c = 0; c < plan.cabinets.size(); ++c)
-    {
+    for (uint32_t c = 0; c < plan.cabinets.size(); ++c) {
         WrittenCabinet w;
         if (CabError e = WriteCabinet(run, c, w, guard))
             return e;
@@ -916,8 +862,7 @@ CabError WriteAll(const CommandLine& command, FileOpener& files, const ArchiveOp
 // table's CRC-32 and the set links are compared with what was written.
 CabError VerifyAll(FileOpener& files, const ArchiveOptions& options, const std::vector<WrittenCabinet>& written)
 {
-    for (const WrittenCabinet& w : written)
-    {
+    for (const WrittenCabinet& w : written) {
         if (Cancelled(options))
             return MakeError(CAB_E_CANCELLED);
         std::unique_ptr<ByteSource> back;
@@ -927,8 +872,7 @@ CabError VerifyAll(FileOpener& files, const ArchiveOptions& options, const std::
         VerifiedCabinet verified;
         if (CabError e = VerifyCabinet(*back, verified, false, options.control))
             return Named(e, w.target);
-        if (!SameAsWritten(verified, w))
-        {
+        if (!SameAsWritten(verified, w)) {
             CabError e = MakeError(CAB_E_VERIFY_FAILED, w.target);
             e.detail = "content differs from what was written";
             return e;
@@ -956,8 +900,7 @@ CabError PlanRun(const CommandLine& command, FileOpener& files, const ArchiveOpt
 
 } // namespace
 
-CabError RunCommand(std::string_view commandLine, FileOpener& files, const ArchiveOptions& given,
-                    ArchiveReport& report)
+CabError RunCommand(std::string_view commandLine, FileOpener& files, const ArchiveOptions& given, ArchiveReport& report)
 {
     report = ArchiveReport();
     CommandLine command;
@@ -968,8 +911,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     options.cabinetLimit = std::min(options.cabinetLimit, kMaxCabinetBytes);
     if (command.cabinetLimit != 0)
         options.cabinetLimit = std::min(options.cabinetLimit, command.cabinetLimit);
-    if (command.method != Method::Default)
-    {
+    if (command.method != Method::Default) {
         options.method = command.method;
         options.lzxWindowBits = command.lzxWindowBits;
     }
@@ -981,8 +923,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
         return e;
     const double planned = StageClock();
     times.plan = planned - start;
-    if (control)
-    {
+    if (control) {
         uint64_t totalBytes = 0;
         for (const PlannedFile& p : plan.files)
             totalBytes += p.size;
@@ -993,8 +934,7 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     std::vector<WrittenCabinet> written;
     if (CabError e = WriteAll(command, files, options, plan, report, written, guard))
         return e;
-    if (control)
-    {
+    if (control) {
         control->verifyTotal = report.cabinetBytes;
         control->phase = RunPhase::Verifying;
     }

@@ -32,33 +32,33 @@ constexpr uint64_t kLzxFolderBytes = 4 * 1024 * 1024;
 
 struct ArchiveOptions
 {
-    LeadByteTest lead = IsLeadByte932; // the ANSI code page's lead bytes
-    int level = 6;                     // zlib compression level
-    uint16_t setID = 0;                // CFHEADER.setID
-    uint64_t folderLimit = kMaxFolderBytes; // uncompressed bytes a folder may hold
-    Method method = Method::Lzx;       // used when the command line names none
-    int lzxWindowBits = 0;             // LZX window when the command line names none; 0 to fit each folder
+    LeadByteTest lead = IsLeadByte932;         // the ANSI code page's lead bytes
+    int level = 6;                             // zlib compression level
+    uint16_t setID = 0;                        // CFHEADER.setID
+    uint64_t folderLimit = kMaxFolderBytes;    // uncompressed bytes a folder may hold
+    Method method = Method::Lzx;               // used when the command line names none
+    int lzxWindowBits = 0;                     // LZX window when the command line names none; 0 to fit each folder
     uint64_t lzxFolderBytes = kLzxFolderBytes; // where LZX folders are cut (at a file boundary)
-    LzxOptions lzx;                    // the LZX encoder's settings
-    uint64_t cabinetLimit = kMaxCabinetBytes; // bytes one cabinet may take (-v can lower it)
-    unsigned threads = 0;              // compressing threads; 0 for one per core
-    unsigned readers = 0;              // threads opening and reading the files; 0 for kDefaultReaders
-    RunControl* control = nullptr;     // progress and cancel, or none
+    LzxOptions lzx;                            // the LZX encoder's settings
+    uint64_t cabinetLimit = kMaxCabinetBytes;  // bytes one cabinet may take (-v can lower it)
+    unsigned threads = 0;                      // compressing threads; 0 for one per core
+    unsigned readers = 0;                      // threads opening and reading the files; 0 for kDefaultReaders
+    RunControl* control = nullptr;             // progress and cancel, or none
 };
 
 // Where a run's time went, in seconds: wall time of the run's own thread,
 // except the busy times, which are summed over the threads that do the work.
 struct StageTimes
 {
-    double plan = 0;          // names checked, files looked up, cabinets planned
-    double readBusy = 0;      // opening and reading the files (reading threads)
-    double readWait = 0;      // the run's thread waiting for a file to be read
-    double compressBusy = 0;  // compressing and checking blocks (workers)
-    double compressWait = 0;  // the run's thread waiting for a compressed block
-    double write = 0;         // the run's thread writing blocks and tables
-    double verify = 0;        // reading the cabinets back
-    double finish = 0;        // putting the cabinets in place
-    double total = 0;         // the whole run
+    double plan = 0;         // names checked, files looked up, cabinets planned
+    double readBusy = 0;     // opening and reading the files (reading threads)
+    double readWait = 0;     // the run's thread waiting for a file to be read
+    double compressBusy = 0; // compressing and checking blocks (workers)
+    double compressWait = 0; // the run's thread waiting for a compressed block
+    double write = 0;        // the run's thread writing blocks and tables
+    double verify = 0;       // reading the cabinets back
+    double finish = 0;       // putting the cabinets in place
+    double total = 0;        // the whole run
 };
 
 // Seconds from a steady clock, for StageTimes.
@@ -66,13 +66,13 @@ double StageClock();
 
 struct ArchiveReport
 {
-    std::string cabinet;        // the target, as given
-    uint32_t files = 0;         // files stored
-    uint32_t folders = 0;       // folders written
-    uint64_t bytesIn = 0;       // uncompressed bytes stored
-    uint64_t cabinetBytes = 0;  // size of all cabinet files together
-    uint32_t cabinets = 0;      // cabinet files written (more than 1 for a set)
-    StageTimes times;           // where the time went
+    std::string cabinet;       // the target, as given
+    uint32_t files = 0;        // files stored
+    uint32_t folders = 0;      // folders written
+    uint64_t bytesIn = 0;      // uncompressed bytes stored
+    uint64_t cabinetBytes = 0; // size of all cabinet files together
+    uint32_t cabinets = 0;     // cabinet files written (more than 1 for a set)
+    StageTimes times;          // where the time went
 };
 
 // The file name of a set's cabinet: index 0 is the target itself, index n the

@@ -21,21 +21,16 @@ struct Job
 // The run itself; nothing escapes it.
 void RunJob(Job& job)
 {
-    try
-    {
+    try {
         cab32::Win32Files files;
         cab32::ArchiveOptions options;
         options.lead = cab32::IsAnsiLeadByte;
         options.setID = static_cast<uint16_t>(GetTickCount());
         options.control = &job.control;
         job.result = cab32::RunCommand(job.commandLine, files, options, job.report);
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         job.result = cab32::MakeError(CAB_E_NO_MEMORY);
-    }
-    catch (...)
-    {
+    } catch (...) {
         job.result = cab32::MakeError(CAB_E_INTERNAL);
     }
 }
@@ -53,8 +48,7 @@ extern "C" int WINAPI Cab(HWND owner, LPCSTR cmdLine, LPSTR output, DWORD size)
         output[0] = '\0';
     int code = CAB_E_INTERNAL;
     bool finished = false;
-    try
-    {
+    try {
         Job job;
         job.commandLine = cmdLine != nullptr ? cmdLine : "";
         job.result = cab32::MakeError(CAB_E_INTERNAL);
@@ -70,14 +64,10 @@ extern "C" int WINAPI Cab(HWND owner, LPCSTR cmdLine, LPSTR output, DWORD size)
         if (window && code != CAB_OK && code != CAB_E_CANCELLED)
             MessageBoxA(owner, text.c_str(), "キャビネットファイルの作成", MB_OK | MB_ICONERROR);
         return code;
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         if (!finished)
             code = CAB_E_NO_MEMORY;
-    }
-    catch (...)
-    {
+    } catch (...) {
         if (!finished)
             code = CAB_E_INTERNAL;
     }

@@ -11,12 +11,12 @@ namespace cab32 {
 // message needs to name.
 struct CabError
 {
-    int code = CAB_OK;       // a Cab32Result value
-    std::string file;        // the file or name concerned, empty when none
-    uint32_t sysError = 0;   // the operating system's error code, 0 when none
+    int code = CAB_OK;        // a Cab32Result value
+    std::string file;         // the file or name concerned, empty when none
+    uint32_t sysError = 0;    // the operating system's error code, 0 when none
     std::string responseFile; // the response file that listed the name, empty when none
-    uint32_t line = 0;       // 1-based line in that response file, 0 when none
-    std::string detail;      // a short fixed note (ASCII) for structure failures
+    uint32_t line = 0;        // 1-based line in that response file, 0 when none
+    std::string detail;       // a short fixed note (ASCII) for structure failures
 
     explicit operator bool() const { return code != CAB_OK; }
 };

@@ -135,42 +135,30 @@ uint32_t Checksum(const uint8_t* data, size_t len, uint32_t seed)
     size_t words = len / 4;
     const uint8_t* p = data;
     for (size_t i = 0; i < words; ++i, p += 4)
-        sum ^= static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+        sum ^= static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+               (static_cast<uint32_t>(p[3]) << 24);
     uint32_t rest = 0;
-    switch (len % 4)
-    {
-    case 3:
-        rest = (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
-        break;
-    case 2:
-        rest = (static_cast<uint32_t>(p[0]) << 8) | p[1];
-        break;
-    case 1:
-        rest = p[0];
-        break;
-    default:
-        break;
+    switch (len % 4) {
+    case 3: rest = (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2]; break;
+    case 2: rest = (static_cast<uint32_t>(p[0]) << 8) | p[1]; break;
+    case 1: rest = p[0]; break;
+    default: break;
     }
     return sum ^ rest;
 }
 
 uint32_t DataChecksum(const uint8_t* payload, uint16_t cbData, uint16_t cbUncomp)
 {
-    uint8_t sizes[4] = {static_cast<uint8_t>(cbData), static_cast<uint8_t>(cbData >> 8),
-                        static_cast<uint8_t>(cbUncomp), static_cast<uint8_t>(cbUncomp >> 8)};
+    uint8_t sizes[4] = {static_cast<uint8_t>(cbData), static_cast<uint8_t>(cbData >> 8), static_cast<uint8_t>(cbUncomp),
+                        static_cast<uint8_t>(cbUncomp >> 8)};
     return Checksum(sizes, 4, Checksum(payload, cbData, 0));
 }
 
-void MakeDosDateTime(int year, int month, int day, int hour, int minute, int second,
-                     uint16_t& date, uint16_t& time)
+void MakeDosDateTime(int year, int month, int day, int hour, int minute, int second, uint16_t& date, uint16_t& time)
 {
-    if (year < 1980)
-    {
+    if (year < 1980) {
         year = 1980, month = 1, day = 1, hour = 0, minute = 0, second = 0;
-    }
-    else if (year > 2107)
-    {
+    } else if (year > 2107) {
         year = 2107, month = 12, day = 31, hour = 23, minute = 59, second = 58;
     }
     date = static_cast<uint16_t>(((year - 1980) << 9) | ((month & 15) << 5) | (day & 31));

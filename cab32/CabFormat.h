@@ -9,25 +9,25 @@
 // CFDATA blocks.
 namespace cab32 {
 
-constexpr uint32_t kBlockSize = 32768;                  // uncompressed bytes in every block but a folder's last
-constexpr uint32_t kMaxBlockData = kBlockSize + 12;     // largest MSZIP block payload a reader accepts
-constexpr uint64_t kMaxFolderOffset = 0x7FFF8000;            // offsets in a folder, and a file's end, stay below this
+constexpr uint32_t kBlockSize = 32768;                      // uncompressed bytes in every block but a folder's last
+constexpr uint32_t kMaxBlockData = kBlockSize + 12;         // largest MSZIP block payload a reader accepts
+constexpr uint64_t kMaxFolderOffset = 0x7FFF8000;           // offsets in a folder, and a file's end, stay below this
 constexpr uint64_t kMaxFolderBytes = 65534ull * kBlockSize; // below kMaxFolderOffset and fewer than 65,535 blocks
-constexpr uint64_t kMaxCabinetBytes = 0x7FFFFFFF;       // cbCabinet limit honoured by every reader
-constexpr uint64_t kMinCabinetLimit = 64 * 1024;        // smallest cabinet size -v accepts
-constexpr uint64_t kWorstBlockBytes = 8 + kBlockSize + 7; // a full CFDATA at its largest (stored)
-constexpr uint32_t kMaxFiles = 65535;                   // cFiles is 16 bits
-constexpr uint32_t kMaxFolders = 0xFFFD;                // iFolder 0xFFFD..0xFFFF mark split files
-constexpr size_t kMaxNameBytes = 255;                   // a CFFILE name without its NUL
+constexpr uint64_t kMaxCabinetBytes = 0x7FFFFFFF;           // cbCabinet limit honoured by every reader
+constexpr uint64_t kMinCabinetLimit = 64 * 1024;            // smallest cabinet size -v accepts
+constexpr uint64_t kWorstBlockBytes = 8 + kBlockSize + 7;   // a full CFDATA at its largest (stored)
+constexpr uint32_t kMaxFiles = 65535;                       // cFiles is 16 bits
+constexpr uint32_t kMaxFolders = 0xFFFD;                    // iFolder 0xFFFD..0xFFFF mark split files
+constexpr size_t kMaxNameBytes = 255;                       // a CFFILE name without its NUL
 
-constexpr uint16_t kTypeNone = 0;                       // CFFOLDER.typeCompress: stored
-constexpr uint16_t kTypeMszip = 1;                      // CFFOLDER.typeCompress: MSZIP
+constexpr uint16_t kTypeNone = 0;  // CFFOLDER.typeCompress: stored
+constexpr uint16_t kTypeMszip = 1; // CFFOLDER.typeCompress: MSZIP
 
 constexpr uint16_t kAttrReadOnly = 0x01;
 constexpr uint16_t kAttrHidden = 0x02;
 constexpr uint16_t kAttrSystem = 0x04;
 constexpr uint16_t kAttrArchive = 0x20;
-constexpr uint16_t kAttrNameIsUtf8 = 0x80;              // the name is UTF-8, not the ANSI code page
+constexpr uint16_t kAttrNameIsUtf8 = 0x80; // the name is UTF-8, not the ANSI code page
 
 constexpr uint16_t kFlagPrevCabinet = 0x0001;
 constexpr uint16_t kFlagNextCabinet = 0x0002;
@@ -42,26 +42,26 @@ constexpr size_t kDataHeaderSize = 8;
 struct CabHeader
 {
     uint8_t signature[4] = {'M', 'S', 'C', 'F'}; // "MSCF"
-    uint32_t reserved1 = 0;     // must be 0
-    uint32_t cbCabinet = 0;     // size of the whole cabinet file in bytes
-    uint32_t reserved2 = 0;     // must be 0
-    uint32_t coffFiles = 0;     // offset of the first CFFILE from the start of the cabinet
-    uint32_t reserved3 = 0;     // must be 0
-    uint8_t versionMinor = 3;   // format version 1.3: minor part
-    uint8_t versionMajor = 1;   // format version 1.3: major part
-    uint16_t cFolders = 0;      // number of CFFOLDER records
-    uint16_t cFiles = 0;        // number of CFFILE records
-    uint16_t flags = 0;         // kFlag* bits; 0 here: no set, no reserve
-    uint16_t setID = 0;         // shared by the cabinets of one set
-    uint16_t iCabinet = 0;      // this cabinet's index in its set, from 0
+    uint32_t reserved1 = 0;                      // must be 0
+    uint32_t cbCabinet = 0;                      // size of the whole cabinet file in bytes
+    uint32_t reserved2 = 0;                      // must be 0
+    uint32_t coffFiles = 0;                      // offset of the first CFFILE from the start of the cabinet
+    uint32_t reserved3 = 0;                      // must be 0
+    uint8_t versionMinor = 3;                    // format version 1.3: minor part
+    uint8_t versionMajor = 1;                    // format version 1.3: major part
+    uint16_t cFolders = 0;                       // number of CFFOLDER records
+    uint16_t cFiles = 0;                         // number of CFFILE records
+    uint16_t flags = 0;                          // kFlag* bits; 0 here: no set, no reserve
+    uint16_t setID = 0;                          // shared by the cabinets of one set
+    uint16_t iCabinet = 0;                       // this cabinet's index in its set, from 0
 };
 
 // CFFOLDER: where a folder's data starts and how it is compressed.
 struct CabFolder
 {
-    uint32_t coffCabStart = 0;  // offset of the folder's first CFDATA
-    uint16_t cCFData = 0;       // number of CFDATA blocks in this cabinet
-    uint16_t typeCompress = 0;  // kTypeMszip or kTypeNone
+    uint32_t coffCabStart = 0; // offset of the folder's first CFDATA
+    uint16_t cCFData = 0;      // number of CFDATA blocks in this cabinet
+    uint16_t typeCompress = 0; // kTypeMszip or kTypeNone
 };
 
 // CFFILE without its name: one file's place in its folder's uncompressed stream.
@@ -78,9 +78,9 @@ struct CabFile
 // CFDATA without its payload.
 struct CabData
 {
-    uint32_t csum = 0;      // checksum of cbData, cbUncomp and the payload
-    uint16_t cbData = 0;    // payload bytes that follow
-    uint16_t cbUncomp = 0;  // uncompressed bytes the payload stands for
+    uint32_t csum = 0;     // checksum of cbData, cbUncomp and the payload
+    uint16_t cbData = 0;   // payload bytes that follow
+    uint16_t cbUncomp = 0; // uncompressed bytes the payload stands for
 };
 
 void EncodeHeader(const CabHeader& h, uint8_t out[kHeaderSize]);
@@ -98,7 +98,6 @@ uint32_t Checksum(const uint8_t* data, size_t len, uint32_t seed);
 uint32_t DataChecksum(const uint8_t* payload, uint16_t cbData, uint16_t cbUncomp);
 
 // Packs a local date and time into DOS format, clamped to 1980-01-01 00:00:00 .. 2107-12-31 23:59:58.
-void MakeDosDateTime(int year, int month, int day, int hour, int minute, int second,
-                     uint16_t& date, uint16_t& time);
+void MakeDosDateTime(int year, int month, int day, int hour, int minute, int second, uint16_t& date, uint16_t& time);
 
 } // namespace cab32

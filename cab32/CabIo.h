@@ -38,11 +38,11 @@ public:
 // What the cabinet records about a source file.
 struct SourceInfo
 {
-    uint64_t size = 0;      // bytes
-    uint16_t dosDate = 0;   // last write, local time, DOS format
-    uint16_t dosTime = 0;   // last write, local time, DOS format
-    uint16_t attribs = 0;   // read-only, hidden, system and archive bits only
-    bool isFolder = false;  // the name is a folder
+    uint64_t size = 0;     // bytes
+    uint16_t dosDate = 0;  // last write, local time, DOS format
+    uint16_t dosTime = 0;  // last write, local time, DOS format
+    uint16_t attribs = 0;  // read-only, hidden, system and archive bits only
+    bool isFolder = false; // the name is a folder
 };
 
 // Called from several threads at once: the run's own thread (Stat, StatListed,

@@ -31,8 +31,7 @@ public:
     {
         if (offset > m_size)
             return Damaged("offset past the end of the cabinet");
-        if (offset >= m_bufferStart && offset <= m_bufferStart + m_bufferLen)
-        {
+        if (offset >= m_bufferStart && offset <= m_bufferStart + m_bufferLen) {
             m_pos = offset;
             return CabError();
         }
@@ -49,11 +48,9 @@ public:
         if (len > m_size || m_pos > m_size - len)
             return Damaged(what);
         uint8_t* dst = static_cast<uint8_t*>(out);
-        while (len > 0)
-        {
+        while (len > 0) {
             uint64_t inBuffer = m_bufferStart + m_bufferLen - m_pos;
-            if (inBuffer == 0)
-            {
+            if (inBuffer == 0) {
                 if (uint32_t err = Refill())
                     return MakeError(CAB_E_VERIFY_READ, std::string(), err);
                 if (m_bufferLen == 0)
@@ -74,8 +71,7 @@ public:
 private:
     uint32_t Refill()
     {
-        if (m_pos != m_bufferStart + m_bufferLen)
-        {
+        if (m_pos != m_bufferStart + m_bufferLen) {
             if (uint32_t err = m_source.Seek(m_pos))
                 return err;
         }
@@ -125,8 +121,7 @@ CabError ReadHeader(Reader& in, uint64_t size, CabHeader& h, VerifiedCabinet& re
 // One NUL-terminated set link name of at most 255 bytes.
 CabError ReadLinkName(Reader& in, std::string& name)
 {
-    for (;;)
-    {
+    for (;;) {
         char c = 0;
         if (CabError e = in.ReadExact(&c, 1, "truncated set link"))
             return e;
@@ -141,13 +136,11 @@ CabError ReadLinkName(Reader& in, std::string& name)
 // The set links after the header: a cabinet name and a disk name for each direction.
 CabError ReadSetLinks(Reader& in, const CabHeader& h, VerifiedCabinet& result)
 {
-    for (uint16_t flag : {kFlagPrevCabinet, kFlagNextCabinet})
-    {
+    for (uint16_t flag : {kFlagPrevCabinet, kFlagNextCabinet}) {
         if ((h.flags & flag) == 0)
             continue;
         std::string names[2];
-        for (std::string& name : names)
-        {
+        for (std::string& name : names) {
             if (CabError e = ReadLinkName(in, name))
                 return e;
         }
@@ -164,8 +157,7 @@ CabError ReadFolders(Reader& in, const CabHeader& h, std::vector<CabFolder>& fol
     if (h.coffFiles != in.Position() + kFolderSize * static_cast<uint64_t>(h.cFolders))
         return Damaged("file table not right after the folders");
     folders.resize(h.cFolders);
-    for (CabFolder& f : folders)
-    {
+    for (CabFolder& f : folders) {
         uint8_t rec[kFolderSize];
         if (CabError e = in.ReadExact(rec, sizeof(rec), "truncated folder table"))
             return e;
@@ -185,8 +177,7 @@ CabError ReadFileRecord(Reader& in, uint32_t& tableCrc, CabFile& f)
     DecodeFile(rec, f);
     tableCrc = static_cast<uint32_t>(crc32(tableCrc, rec, sizeof(rec)));
     size_t nameLen = 0;
-    for (;;)
-    {
+    for (;;) {
         uint8_t c = 0;
         if (CabError e = in.ReadExact(&c, 1, "truncated file name"))
             return e;
@@ -205,8 +196,7 @@ CabError ReadFileTable(Reader& in, const CabHeader& h, VerifiedCabinet& result, 
 {
     extent.assign(h.cFolders, 0);
     used.assign(h.cFolders, false);
-    for (uint32_t i = 0; i < h.cFiles; ++i)
-    {
+    for (uint32_t i = 0; i < h.cFiles; ++i) {
         CabFile f;
         if (CabError e = ReadFileRecord(in, result.tableCrc, f))
             return e;
@@ -225,10 +215,10 @@ CabError ReadFileTable(Reader& in, const CabHeader& h, VerifiedCabinet& result, 
 // Buffers shared by every folder's blocks.
 struct BlockBuffers
 {
-    MszipDecoder mszip;                                                          // MSZIP state
+    MszipDecoder mszip; // MSZIP state
     std::vector<uint8_t> packed = std::vector<uint8_t>(std::max<size_t>(kMaxBlockData, kLzxMaxFrameData));
-    std::vector<uint8_t> block = std::vector<uint8_t>(kBlockSize);                // the block decoded
-    std::vector<uint8_t> history = std::vector<uint8_t>(kBlockSize);              // the block before it
+    std::vector<uint8_t> block = std::vector<uint8_t>(kBlockSize);   // the block decoded
+    std::vector<uint8_t> history = std::vector<uint8_t>(kBlockSize); // the block before it
 };
 
 // Reads one CFDATA of a folder and checks its sizes and checksum; summary takes its bytes.
@@ -248,8 +238,7 @@ CabError ReadBlock(Reader& in, const CabFolder& f, bool last, BlockBuffers& buf,
         return Damaged("stored block with differing sizes");
     if (CabError e = in.ReadExact(buf.packed.data(), d.cbData, "truncated block data"))
         return e;
-    if (control)
-    {
+    if (control) {
         if (control->Cancelled())
             return MakeError(CAB_E_CANCELLED);
         control->verifyDone += kDataHeaderSize + d.cbData;
@@ -269,13 +258,11 @@ CabError DecodeBlock(const CabFolder& f, LzxDecoder* lzx, const CabData& d, size
 {
     if (f.typeCompress == kTypeNone)
         std::memcpy(buf.block.data(), buf.packed.data(), d.cbUncomp);
-    else if (lzx)
-    {
+    else if (lzx) {
         if (!lzx->DecodeFrame(buf.packed.data(), d.cbData, buf.block.data(), d.cbUncomp))
             return Damaged("LZX frame does not decompress to its size");
-    }
-    else if (!buf.mszip.Decode(buf.history.data(), historyLen, buf.packed.data(), d.cbData, buf.block.data(),
-                               d.cbUncomp))
+    } else if (!buf.mszip.Decode(buf.history.data(), historyLen, buf.packed.data(), d.cbData, buf.block.data(),
+                                 d.cbUncomp))
         return Damaged("block does not decompress to its size");
     summary.crc = static_cast<uint32_t>(crc32(summary.crc, buf.block.data(), d.cbUncomp));
     buf.block.swap(buf.history);
@@ -293,8 +280,7 @@ CabError VerifyFolder(Reader& in, const CabFolder& f, uint64_t extent, bool deco
     // LZX folders are always decoded: their frames are not decoded again as they are made.
     std::unique_ptr<LzxDecoder> lzx(lzxBits ? new LzxDecoder(lzxBits) : nullptr);
     size_t historyLen = 0;
-    for (uint32_t b = 0; b < f.cCFData; ++b)
-    {
+    for (uint32_t b = 0; b < f.cCFData; ++b) {
         CabData d;
         if (CabError e = ReadBlock(in, f, b + 1 == f.cCFData, buf, d, summary, control))
             return e;
@@ -332,8 +318,7 @@ CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode,
         return e;
     const uint64_t tableEnd = in.Position();
     BlockBuffers buf;
-    for (size_t i = 0; i < folders.size(); ++i)
-    {
+    for (size_t i = 0; i < folders.size(); ++i) {
         if (!used[i])
             return Damaged("folder without files");
         if (folders[i].coffCabStart < tableEnd)

@@ -19,16 +19,16 @@ namespace cab32 {
 
 struct VerifiedCabinet
 {
-    uint64_t size = 0;                   // bytes in the cabinet file
-    uint32_t files = 0;                  // CFFILE records
-    std::vector<FolderSummary> folders;  // each folder's blocks (and, decoded, its content)
-    uint32_t tableCrc = 0;               // CRC-32 of the file table
-    uint16_t setID = 0;                  // CFHEADER.setID
-    uint16_t iCabinet = 0;               // CFHEADER.iCabinet
-    std::string prevName;                // previous cabinet of the set, empty when none
-    std::string nextName;                // next cabinet of the set, empty when none
-    std::string prevDisk;                // disk name of the previous cabinet
-    std::string nextDisk;                // disk name of the next cabinet
+    uint64_t size = 0;                  // bytes in the cabinet file
+    uint32_t files = 0;                 // CFFILE records
+    std::vector<FolderSummary> folders; // each folder's blocks (and, decoded, its content)
+    uint32_t tableCrc = 0;              // CRC-32 of the file table
+    uint16_t setID = 0;                 // CFHEADER.setID
+    uint16_t iCabinet = 0;              // CFHEADER.iCabinet
+    std::string prevName;               // previous cabinet of the set, empty when none
+    std::string nextName;               // next cabinet of the set, empty when none
+    std::string prevDisk;               // disk name of the previous cabinet
+    std::string nextDisk;               // disk name of the next cabinet
 };
 
 // Without decode, MSZIP and stored blocks are checked against their checksums
@@ -37,7 +37,6 @@ struct VerifiedCabinet
 // folders are always decoded (FolderSummary::crc), since nothing decodes
 // their frames as they are made. control, when
 // given, sees the bytes read and can cancel (CAB_E_CANCELLED).
-CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode = true,
-                       RunControl* control = nullptr);
+CabError VerifyCabinet(ByteSource& source, VerifiedCabinet& result, bool decode = true, RunControl* control = nullptr);
 
 } // namespace cab32

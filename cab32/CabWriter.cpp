@@ -38,12 +38,9 @@ uint64_t HeaderBytes(const std::string& prevName, const std::string& nextName)
 }
 
 CabWriter::CabWriter(ByteSink& sink, const CabinetLayout& layout)
-    : m_sink(sink),
-      m_layout(layout),
+    : m_sink(sink), m_layout(layout),
       m_tableStart(HeaderBytes(layout.prevName, layout.nextName) + kFolderSize * static_cast<uint64_t>(layout.folders)),
-      m_tableEnd(m_tableStart + layout.tableBytes),
-      m_dataEnd(m_tableEnd),
-      m_dataWritten(m_tableEnd)
+      m_tableEnd(m_tableStart + layout.tableBytes), m_dataEnd(m_tableEnd), m_dataWritten(m_tableEnd)
 {
     m_table.reserve(kTableBuffer);
     m_data.reserve(kDataBuffer);
@@ -51,8 +48,7 @@ CabWriter::CabWriter(ByteSink& sink, const CabinetLayout& layout)
 
 CabError CabWriter::BeginFolder(uint16_t typeCompress)
 {
-    if (!m_folders.empty())
-    {
+    if (!m_folders.empty()) {
         if (CabError e = EndFolder())
             return e;
     }
@@ -70,8 +66,8 @@ CabError CabWriter::AddBlock(const uint8_t* payload, size_t cbData, size_t cbUnc
         return Broken("data outside a folder");
     FolderSummary& folder = m_folders.back();
     const size_t maxData = LzxWindowBitsOf(m_types.back()) ? kLzxMaxFrameData : kMaxBlockData;
-    if (cbData == 0 || cbData > maxData || cbUncomp == 0 || cbUncomp > kBlockSize ||
-        folder.bytes % kBlockSize != 0 || folder.bytes + cbUncomp > kMaxFolderBytes)
+    if (cbData == 0 || cbData > maxData || cbUncomp == 0 || cbUncomp > kBlockSize || folder.bytes % kBlockSize != 0 ||
+        folder.bytes + cbUncomp > kMaxFolderBytes)
         return Broken("block out of its bounds");
     if (m_dataEnd + kDataHeaderSize + cbData > m_layout.limit)
         return MakeError(CAB_E_CABINET_TOO_LARGE);
@@ -181,12 +177,10 @@ CabError CabWriter::Finish()
     std::vector<uint8_t> head(kHeaderSize);
     EncodeHeader(h, head.data());
     // The set's links: each cabinet name, then the same text as its disk name.
-    for (const std::string* name : {&m_layout.prevName, &m_layout.nextName})
-    {
+    for (const std::string* name : {&m_layout.prevName, &m_layout.nextName}) {
         if (name->empty())
             continue;
-        for (int copy = 0; copy < 2; ++copy)
-        {
+        for (int copy = 0; copy < 2; ++copy) {
             head.insert(head.end(), name->begin(), name->end());
             head.push_back(0);
         }

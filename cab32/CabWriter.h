@@ -18,22 +18,22 @@ namespace cab32 {
 // What a folder holds once written, for the check against the read-back.
 struct FolderSummary
 {
-    uint64_t bytes = 0;   // uncompressed bytes
-    uint32_t crc = 0;     // CRC-32 of the uncompressed bytes (known only from decoding)
-    uint32_t blocks = 0;  // CFDATA blocks
-    uint32_t stored = 0;  // CRC-32 over every CFDATA record as stored (header and data), in order
+    uint64_t bytes = 0;  // uncompressed bytes
+    uint32_t crc = 0;    // CRC-32 of the uncompressed bytes (known only from decoding)
+    uint32_t blocks = 0; // CFDATA blocks
+    uint32_t stored = 0; // CRC-32 over every CFDATA record as stored (header and data), in order
 };
 
 // A cabinet's place in its set and what it will hold.
 struct CabinetLayout
 {
-    uint32_t folders = 0;     // CFFOLDER records
-    uint32_t files = 0;       // CFFILE records
-    uint64_t tableBytes = 0;  // bytes of all CFFILE records with their names
-    uint16_t setID = 0;       // shared by every cabinet of the set
-    uint16_t iCabinet = 0;    // index in the set, from 0
-    std::string prevName;     // file name of the previous cabinet, empty for the first
-    std::string nextName;     // file name of the next cabinet, empty for the last
+    uint32_t folders = 0;              // CFFOLDER records
+    uint32_t files = 0;                // CFFILE records
+    uint64_t tableBytes = 0;           // bytes of all CFFILE records with their names
+    uint16_t setID = 0;                // shared by every cabinet of the set
+    uint16_t iCabinet = 0;             // index in the set, from 0
+    std::string prevName;              // file name of the previous cabinet, empty for the first
+    std::string nextName;              // file name of the next cabinet, empty for the last
     uint64_t limit = kMaxCabinetBytes; // bytes the cabinet may take (-v can lower it)
 };
 
@@ -69,18 +69,18 @@ private:
 
     ByteSink& m_sink;
     CabinetLayout m_layout;
-    uint64_t m_tableStart;           // offset of the first CFFILE
-    uint64_t m_tableEnd;             // offset just past the last CFFILE
-    uint64_t m_tableWritten = 0;     // table bytes already in the sink
-    std::vector<uint8_t> m_table;    // CFFILE records not yet in the sink
-    uint32_t m_tableCrc = 0;         // CRC-32 of the table as written
-    uint64_t m_dataEnd;              // offset just past the last CFDATA produced
-    uint64_t m_dataWritten;          // offset just past the last CFDATA in the sink
-    std::vector<uint8_t> m_data;     // CFDATA records not yet in the sink
+    uint64_t m_tableStart;        // offset of the first CFFILE
+    uint64_t m_tableEnd;          // offset just past the last CFFILE
+    uint64_t m_tableWritten = 0;  // table bytes already in the sink
+    std::vector<uint8_t> m_table; // CFFILE records not yet in the sink
+    uint32_t m_tableCrc = 0;      // CRC-32 of the table as written
+    uint64_t m_dataEnd;           // offset just past the last CFDATA produced
+    uint64_t m_dataWritten;       // offset just past the last CFDATA in the sink
+    std::vector<uint8_t> m_data;  // CFDATA records not yet in the sink
     uint32_t m_files = 0;
-    uint64_t m_folderStart = 0;      // offset of the current folder's first CFDATA
+    uint64_t m_folderStart = 0; // offset of the current folder's first CFDATA
     std::vector<FolderSummary> m_folders;
-    std::vector<uint16_t> m_types;   // each folder's typeCompress
+    std::vector<uint16_t> m_types; // each folder's typeCompress
     bool m_finished = false;
 };
 

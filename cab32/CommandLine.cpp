@@ -50,8 +50,7 @@ CabError CheckComponent(std::string_view part, const std::string& name)
 bool ParseSizeSwitch(const std::string& text, uint64_t& limit)
 {
     limit = 0;
-    for (size_t i = 2; i < text.size() && limit <= kMaxCabinetBytes; ++i)
-    {
+    for (size_t i = 2; i < text.size() && limit <= kMaxCabinetBytes; ++i) {
         if (text[i] < '0' || text[i] > '9')
             return false;
         limit = limit * 10 + static_cast<uint64_t>(text[i] - '0');
@@ -65,8 +64,7 @@ bool ParseMethodSwitch(const std::string& text, CommandLine& out)
     std::string upper;
     for (size_t i = 2; i < text.size(); ++i)
         upper.push_back(Upper(text[i]));
-    if (upper == "SZIP")
-    {
+    if (upper == "SZIP") {
         out.method = Method::Mszip;
         out.lzxWindowBits = 0;
         return true;
@@ -75,8 +73,7 @@ bool ParseMethodSwitch(const std::string& text, CommandLine& out)
         return false;
     const std::string bits = upper.substr(3);
     int window = 0;
-    if (!bits.empty())
-    {
+    if (!bits.empty()) {
         if (bits.size() != 2 || bits[0] < '0' || bits[0] > '9' || bits[1] < '0' || bits[1] > '9')
             return false;
         window = (bits[0] - '0') * 10 + (bits[1] - '0');
@@ -99,27 +96,21 @@ CabError Tokenize(std::string_view line, std::vector<Token>& tokens)
 {
     tokens.clear();
     size_t i = 0;
-    while (i < line.size())
-    {
-        if (IsBlank(line[i]))
-        {
+    while (i < line.size()) {
+        if (IsBlank(line[i])) {
             ++i;
             continue;
         }
         Token t;
         t.quoted = line[i] == '"';
-        while (i < line.size() && !IsBlank(line[i]))
-        {
-            if (line[i] == '"')
-            {
+        while (i < line.size() && !IsBlank(line[i])) {
+            if (line[i] == '"') {
                 size_t close = line.find('"', i + 1);
                 if (close == std::string_view::npos)
                     return MakeError(CAB_E_UNTERMINATED_QUOTE, std::string(line.substr(i)));
                 t.text.append(line.substr(i + 1, close - i - 1));
                 i = close + 1;
-            }
-            else
-            {
+            } else {
                 t.text.push_back(line[i++]);
             }
         }
@@ -131,15 +122,11 @@ CabError Tokenize(std::string_view line, std::vector<Token>& tokens)
 bool EndsWithBackslash(std::string_view path, LeadByteTest lead)
 {
     bool last = false;
-    for (size_t i = 0; i < path.size(); ++i)
-    {
-        if (lead(static_cast<unsigned char>(path[i])) && i + 1 < path.size())
-        {
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (lead(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
             ++i;
             last = false;
-        }
-        else
-        {
+        } else {
             last = path[i] == '\\';
         }
     }
@@ -149,8 +136,7 @@ bool EndsWithBackslash(std::string_view path, LeadByteTest lead)
 std::string FolderOf(std::string_view path, LeadByteTest lead)
 {
     size_t cut = 0;
-    for (size_t i = 0; i < path.size(); ++i)
-    {
+    for (size_t i = 0; i < path.size(); ++i) {
         if (lead(static_cast<unsigned char>(path[i])) && i + 1 < path.size())
             ++i;
         else if (path[i] == '\\' || path[i] == '/' || path[i] == ':')
@@ -167,19 +153,15 @@ CabError ParseCommandLine(std::string_view line, CommandLine& out, LeadByteTest 
         return e;
     bool command = false;
     std::vector<const Token*> args;
-    for (const Token& t : tokens)
-    {
-        if (!t.quoted && !t.text.empty() && (t.text[0] == '-' || t.text[0] == '/'))
-        {
+    for (const Token& t : tokens) {
+        if (!t.quoted && !t.text.empty() && (t.text[0] == '-' || t.text[0] == '/')) {
             const char letter = t.text.size() > 1 ? t.text[1] : '\0';
-            if ((letter == 'v' || letter == 'V') && t.text.size() > 2)
-            {
+            if ((letter == 'v' || letter == 'V') && t.text.size() > 2) {
                 if (!ParseSizeSwitch(t.text, out.cabinetLimit))
                     return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
                 continue;
             }
-            if (letter == 'm' || letter == 'M')
-            {
+            if (letter == 'm' || letter == 'M') {
                 if (!ParseMethodSwitch(t.text, out))
                     return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
                 continue;
@@ -187,9 +169,7 @@ CabError ParseCommandLine(std::string_view line, CommandLine& out, LeadByteTest 
             if (t.text != "-a" && t.text != "-A" && t.text != "/a" && t.text != "/A")
                 return MakeError(CAB_E_UNKNOWN_SWITCH, t.text);
             command = true;
-        }
-        else
-        {
+        } else {
             args.push_back(&t);
         }
     }
@@ -220,14 +200,12 @@ CabError ParseResponseLine(std::string_view line, std::string& name, bool& blank
     size_t end = line.size();
     while (end > first && IsBlank(line[end - 1]))
         --end;
-    if (first == end)
-    {
+    if (first == end) {
         blank = true;
         return CabError();
     }
     std::string_view text = line.substr(first, end - first);
-    if (text[0] != '"')
-    {
+    if (text[0] != '"') {
         if (text.find('"') != std::string_view::npos)
             return MakeError(CAB_E_RESPONSE_SYNTAX, std::string(text));
         name.assign(text);
@@ -257,11 +235,9 @@ CabError ValidateName(std::string& name, LeadByteTest lead)
     if (IsAbsolutePath(name))
         return MakeError(CAB_E_ABSOLUTE_PATH, name);
     size_t componentStart = 0;
-    for (size_t i = 0; i <= name.size(); ++i)
-    {
+    for (size_t i = 0; i <= name.size(); ++i) {
         unsigned char c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
-        if (i < name.size() && lead(c))
-        {
+        if (i < name.size() && lead(c)) {
             if (i + 1 >= name.size() || static_cast<unsigned char>(name[i + 1]) < 0x40)
                 return MakeError(CAB_E_BAD_NAME, name);
             ++i;
@@ -269,15 +245,13 @@ CabError ValidateName(std::string& name, LeadByteTest lead)
         }
         if (c == '/')
             name[i] = '\\', c = '\\';
-        if (i == name.size() || c == '\\')
-        {
+        if (i == name.size() || c == '\\') {
             if (CabError e = CheckComponent(std::string_view(name.data() + componentStart, i - componentStart), name))
                 return e;
             componentStart = i + 1;
             continue;
         }
-        if (c < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' ||
-            c == '?' || c == '*')
+        if (c < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' || c == '*')
             return MakeError(CAB_E_BAD_NAME, name);
     }
     if (name.size() > kMaxNameBytes)

@@ -17,7 +17,7 @@ bool IsLeadByte932(unsigned char c);
 
 struct Token
 {
-    std::string text;   // the token with its quotes removed
+    std::string text;    // the token with its quotes removed
     bool quoted = false; // the token began with a double quote
 };
 
@@ -26,8 +26,7 @@ struct Token
 CabError Tokenize(std::string_view line, std::vector<Token>& tokens);
 
 // How the run compresses its folders.
-enum class Method
-{
+enum class Method {
     Default, // none named on the command line: the archiver's default
     Mszip,   // -mszip
     Lzx,     // -mlzx, -mlzx15 .. -mlzx21

@@ -16,8 +16,8 @@ namespace cab32 {
 
 constexpr int kLzxMinWindowBits = 15;
 constexpr int kLzxMaxWindowBits = 21;
-constexpr uint32_t kLzxFrameSize = 32768;             // uncompressed bytes in every frame but a folder's last
-constexpr uint32_t kLzxMaxFrameData = 32768 + 6144;   // largest frame payload a reader accepts
+constexpr uint32_t kLzxFrameSize = 32768;           // uncompressed bytes in every frame but a folder's last
+constexpr uint32_t kLzxMaxFrameData = 32768 + 6144; // largest frame payload a reader accepts
 
 // CFFOLDER.typeCompress for an LZX folder with the given window.
 constexpr uint16_t LzxTypeCompress(int windowBits)
@@ -35,18 +35,18 @@ int LzxWindowBitsFor(uint64_t folderBytes);
 struct LzxOptions
 {
     enum class E8 { Auto, On, Off };
-    E8 e8 = E8::Auto;          // call translation: Auto looks at the folder's first block
-    int chainDepth = 8;        // hash-chain candidates tried per position
-    int niceLength = 48;       // a match this long ends the search
-    int blockFrames = 4;       // frames per block (one set of trees)
-    int chainBits = 20;        // hash chains reach 2^chainBits bytes back at most (4 bytes each)
+    E8 e8 = E8::Auto;    // call translation: Auto looks at the folder's first block
+    int chainDepth = 8;  // hash-chain candidates tried per position
+    int niceLength = 48; // a match this long ends the search
+    int blockFrames = 4; // frames per block (one set of trees)
+    int chainBits = 20;  // hash chains reach 2^chainBits bytes back at most (4 bytes each)
 };
 
 // One CFDATA payload.
 struct LzxFrame
 {
-    std::vector<uint8_t> data;  // compressed bytes (an even count)
-    uint32_t uncompressed = 0;  // 1 .. 32,768
+    std::vector<uint8_t> data; // compressed bytes (an even count)
+    uint32_t uncompressed = 0; // 1 .. 32,768
 };
 
 class LzxEncoder

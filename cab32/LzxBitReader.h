@@ -75,9 +75,9 @@ private:
     const uint8_t* m_begin;
     const uint8_t* m_p;
     const uint8_t* m_end;
-    uint64_t m_acc = 0;   // unread bits, the next one highest
-    int m_count = 0;      // unread bits in m_acc
-    size_t m_past = 0;    // zero words supplied past the end
+    uint64_t m_acc = 0; // unread bits, the next one highest
+    int m_count = 0;    // unread bits in m_acc
+    size_t m_past = 0;  // zero words supplied past the end
 };
 
 // A canonical Huffman code ready for decoding: a table of the first 10 bits,
@@ -108,11 +108,11 @@ public:
 
 private:
     static constexpr int kFastBits = 10;
-    uint16_t m_fast[1 << kFastBits] = {};        // symbol | length << 12; 0 for longer codes
-    uint32_t m_first[kMaxCodeLength + 1] = {};   // first code of each length
-    uint32_t m_count[kMaxCodeLength + 1] = {};   // codes of each length
-    uint32_t m_offset[kMaxCodeLength + 1] = {};  // index in m_sorted of each length's first symbol
-    uint16_t m_sorted[kMaxMainSymbols] = {};     // symbols by code
+    uint16_t m_fast[1 << kFastBits] = {};       // symbol | length << 12; 0 for longer codes
+    uint32_t m_first[kMaxCodeLength + 1] = {};  // first code of each length
+    uint32_t m_count[kMaxCodeLength + 1] = {};  // codes of each length
+    uint32_t m_offset[kMaxCodeLength + 1] = {}; // index in m_sorted of each length's first symbol
+    uint16_t m_sorted[kMaxMainSymbols] = {};    // symbols by code
 };
 
 } // namespace lzx

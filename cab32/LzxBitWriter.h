@@ -42,8 +42,8 @@ public:
 
 private:
     std::vector<uint8_t> m_out;
-    uint64_t m_acc = 0;  // pending bits, the oldest highest
-    int m_count = 0;     // pending bits not yet in m_out (0..15)
+    uint64_t m_acc = 0; // pending bits, the oldest highest
+    int m_count = 0;    // pending bits not yet in m_out (0..15)
 };
 
 } // namespace lzx

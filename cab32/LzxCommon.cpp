@@ -147,8 +147,8 @@ void TranslateE8(uint8_t* data, size_t len, uint32_t pos, int32_t size, bool toA
         if (data[i] != 0xE8)
             continue;
         uint8_t* p = data + i + 1;
-        const int64_t v = static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 |
-                                               uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+        const int64_t v =
+            static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
         int64_t out = v;
         if (v >= -cur && v < size) {
             if (toAbsolute)

@@ -8,18 +8,18 @@
 namespace cab32 {
 namespace lzx {
 
-constexpr int kNumChars = 256;            // literal symbols at the start of the main tree
-constexpr int kPrimaryLengths = 7;        // length headers 0..6 in the main symbol; 7 means "see the length tree"
-constexpr int kSecondaryLengths = 249;    // length tree symbols
+constexpr int kNumChars = 256;         // literal symbols at the start of the main tree
+constexpr int kPrimaryLengths = 7;     // length headers 0..6 in the main symbol; 7 means "see the length tree"
+constexpr int kSecondaryLengths = 249; // length tree symbols
 constexpr int kMinMatch = 2;
 constexpr int kMaxMatch = kMinMatch + kPrimaryLengths + kSecondaryLengths - 1; // 257
 constexpr int kPretreeSymbols = 20;
 constexpr int kAlignedSymbols = 8;
-constexpr int kMaxSlots = 50;             // position slots of a 2^21 window
+constexpr int kMaxSlots = 50; // position slots of a 2^21 window
 constexpr int kMaxMainSymbols = kNumChars + kMaxSlots * 8;
-constexpr int kMaxCodeLength = 16;        // main and length trees
-constexpr int kMaxPretreeLength = 15;     // 4-bit lengths
-constexpr int kMaxAlignedLength = 7;      // 3-bit lengths
+constexpr int kMaxCodeLength = 16;    // main and length trees
+constexpr int kMaxPretreeLength = 15; // 4-bit lengths
+constexpr int kMaxAlignedLength = 7;  // 3-bit lengths
 
 constexpr int kBlockVerbatim = 1;
 constexpr int kBlockAligned = 2;

@@ -59,17 +59,17 @@ struct LzxDecoder::State
     uint32_t windowSize;
     int mainSymbols;
     std::unique_ptr<uint8_t[]> window; // left uninitialised: no match reaches before the stream's start
-    uint32_t windowPos = 0;       // where the next byte goes
-    uint64_t total = 0;           // bytes decoded so far
-    uint32_t frame = 0;           // frames decoded so far
-    bool shortFrameSeen = false;  // only the last frame may be short
+    uint32_t windowPos = 0;            // where the next byte goes
+    uint64_t total = 0;                // bytes decoded so far
+    uint32_t frame = 0;                // frames decoded so far
+    bool shortFrameSeen = false;       // only the last frame may be short
     bool failed = false;
     bool headerRead = false;
-    int32_t e8Size = 0;           // call translation size; 0 when off
+    int32_t e8Size = 0; // call translation size; 0 when off
     uint32_t rep[3] = {1, 1, 1};
     int blockType = 0;
     uint32_t blockRemaining = 0;
-    bool padPending = false;      // an odd-sized uncompressed block ended: skip its pad byte
+    bool padPending = false; // an odd-sized uncompressed block ended: skip its pad byte
     uint8_t mainLen[kMaxMainSymbols] = {};
     uint8_t lengthLen[kSecondaryLengths] = {};
     HuffmanDecoder mainTree, lengthTree, alignedTree;
@@ -77,8 +77,7 @@ struct LzxDecoder::State
     explicit State(int windowBits)
         : windowSize(1u << windowBits), mainSymbols(kNumChars + SlotsForWindow(windowBits) * 8),
           window(new uint8_t[windowSize])
-    {
-    }
+    {}
 
     bool ReadLengths(BitReader& bits, uint8_t* lens, int count);
     bool ReadBlockHeader(BitReader& bits);
@@ -169,10 +168,8 @@ bool LzxDecoder::State::ReadBlockHeader(BitReader& bits)
         if (!alignedTree.Build(aligned, kAlignedSymbols, false))
             return false;
     }
-    return ReadLengths(bits, mainLen, kNumChars) &&
-           ReadLengths(bits, mainLen + kNumChars, mainSymbols - kNumChars) &&
-           mainTree.Build(mainLen, mainSymbols, false) &&
-           ReadLengths(bits, lengthLen, kSecondaryLengths) &&
+    return ReadLengths(bits, mainLen, kNumChars) && ReadLengths(bits, mainLen + kNumChars, mainSymbols - kNumChars) &&
+           mainTree.Build(mainLen, mainSymbols, false) && ReadLengths(bits, lengthLen, kSecondaryLengths) &&
            lengthTree.Build(lengthLen, kSecondaryLengths, true) && !bits.Overrun();
 }
 
@@ -285,8 +282,7 @@ bool LzxDecoder::State::Frame(BitReader& bits, uint32_t size)
 
 LzxDecoder::LzxDecoder(int windowBits)
     : m_state(new State(std::min(std::max(windowBits, kLzxMinWindowBits), kLzxMaxWindowBits)))
-{
-}
+{}
 
 LzxDecoder::~LzxDecoder() = default;
 

@@ -21,22 +21,22 @@ using namespace lzx;
 namespace {
 
 constexpr int kHashBits = 16;
-constexpr int kLiteralBits = 6;          // rough cost of a literal in scores
-constexpr int kMatchSymbolBits = 8;      // rough cost of a match's main symbol
-constexpr int kRepSymbolBits = 6;        // a repeated offset's main symbol, no extra bits
+constexpr int kLiteralBits = 6;     // rough cost of a literal in scores
+constexpr int kMatchSymbolBits = 8; // rough cost of a match's main symbol
+constexpr int kRepSymbolBits = 6;   // a repeated offset's main symbol, no extra bits
 
 // One parsed symbol of a block.
 struct Item
 {
-    uint32_t length;  // 0 for a literal, else the match length (2..257)
-    uint32_t value;   // the literal, a repeated offset's index (0..2) or the formatted offset (3..)
+    uint32_t length; // 0 for a literal, else the match length (2..257)
+    uint32_t value;  // the literal, a repeated offset's index (0..2) or the formatted offset (3..)
 };
 
 struct Match
 {
-    uint32_t length = 0;  // 0: none worth taking
-    uint32_t code = 0;    // as Item::value
-    int score = 0;        // rough bits saved against literals
+    uint32_t length = 0; // 0: none worth taking
+    uint32_t code = 0;   // as Item::value
+    int score = 0;       // rough bits saved against literals
 };
 
 inline uint32_t Hash3(const uint8_t* p)
@@ -79,17 +79,17 @@ struct LzxEncoder::State
 {
     LzxOptions options;
     uint32_t windowSize;
-    uint32_t maxOffset;          // the window less 3, as the format allows
+    uint32_t maxOffset; // the window less 3, as the format allows
     int mainSymbols;
     uint32_t blockBytes;
-    std::vector<uint8_t> buf;    // history (up to the window) and the current block
-    uint32_t bufBase = 0;        // stream offset of buf[0]
-    uint32_t end = 0;            // stream offset just past the bytes written so far
-    uint32_t blockStart = 0;     // stream offset of the block being filled
-    uint32_t inserted = 0;       // next stream offset to enter the hash chains
-    std::vector<uint32_t> head;  // per hash: latest offset + 1, 0 for none
-    uint32_t chainSize;          // entries of prev: the chains reach this far back (at most the window)
-    std::vector<uint32_t> prev;  // per offset modulo chainSize: the previous offset + 1 with its hash
+    std::vector<uint8_t> buf;   // history (up to the window) and the current block
+    uint32_t bufBase = 0;       // stream offset of buf[0]
+    uint32_t end = 0;           // stream offset just past the bytes written so far
+    uint32_t blockStart = 0;    // stream offset of the block being filled
+    uint32_t inserted = 0;      // next stream offset to enter the hash chains
+    std::vector<uint32_t> head; // per hash: latest offset + 1, 0 for none
+    uint32_t chainSize;         // entries of prev: the chains reach this far back (at most the window)
+    std::vector<uint32_t> prev; // per offset modulo chainSize: the previous offset + 1 with its hash
     uint32_t rep[3] = {1, 1, 1};
     uint8_t prevMain[kMaxMainSymbols] = {};
     uint8_t prevLength[kSecondaryLengths] = {};
@@ -97,19 +97,18 @@ struct LzxEncoder::State
     bool e8 = false;
     bool finished = false;
     BitWriter bits;
-    uint32_t written = 0;        // stream offset of the next item to write
-    uint32_t cut = 0;            // stream offset where the current frame starts
+    uint32_t written = 0; // stream offset of the next item to write
+    uint32_t cut = 0;     // stream offset where the current frame starts
     std::vector<Item> items;
     std::deque<LzxFrame> ready;
 
     State(int windowBits, const LzxOptions& o)
         : options(o), windowSize(1u << windowBits), maxOffset(windowSize - 3),
           mainSymbols(kNumChars + SlotsForWindow(windowBits) * 8),
-          blockBytes(static_cast<uint32_t>(std::max(1, o.blockFrames)) * kLzxFrameSize),
-          buf(windowSize + blockBytes), head(1u << kHashBits, 0),
-          chainSize(1u << std::min(windowBits, std::max(o.chainBits, kLzxMinWindowBits))), prev(chainSize, 0)
-    {
-    }
+          blockBytes(static_cast<uint32_t>(std::max(1, o.blockFrames)) * kLzxFrameSize), buf(windowSize + blockBytes),
+          head(1u << kHashBits, 0), chainSize(1u << std::min(windowBits, std::max(o.chainBits, kLzxMinWindowBits))),
+          prev(chainSize, 0)
+    {}
 
     const uint8_t* At(uint32_t pos) const { return buf.data() + (pos - bufBase); }
 
@@ -255,8 +254,7 @@ void LzxEncoder::State::EncodeBlock()
     if (!headerDone)
         WriteHeader();
     for (uint32_t f = blockStart; e8 && f < end && f / kLzxFrameSize < 32768; f += kLzxFrameSize)
-        TranslateE8(buf.data() + (f - bufBase), std::min(kLzxFrameSize, end - f), f,
-                    kE8TranslationSize, true);
+        TranslateE8(buf.data() + (f - bufBase), std::min(kLzxFrameSize, end - f), f, kE8TranslationSize, true);
     Parse();
     WriteBlock();
     blockStart = end;
@@ -368,8 +366,7 @@ void LzxEncoder::State::WriteItems(bool aligned, const uint8_t* mainLen, const u
 
 LzxEncoder::LzxEncoder(int windowBits, const LzxOptions& options)
     : m_state(new State(std::min(std::max(windowBits, kLzxMinWindowBits), kLzxMaxWindowBits), options))
-{
-}
+{}
 
 LzxEncoder::~LzxEncoder() = default;
 

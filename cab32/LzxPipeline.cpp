@@ -20,28 +20,25 @@ constexpr size_t kChunkBytes = 256 * 1024;
 struct LzxPipeline::Folder
 {
     int windowBits = 0;
-    std::deque<std::vector<uint8_t>> input;  // chunks sent and not yet encoded
-    std::deque<Frame> frames;                // frames encoded and not yet taken
-    bool closed = false;                     // no more input comes
-    bool taken = false;                      // a worker encodes it
-    bool done = false;                       // every frame is in 'frames' (or it failed)
+    std::deque<std::vector<uint8_t>> input; // chunks sent and not yet encoded
+    std::deque<Frame> frames;               // frames encoded and not yet taken
+    bool closed = false;                    // no more input comes
+    bool taken = false;                     // a worker encodes it
+    bool done = false;                      // every frame is in 'frames' (or it failed)
     bool failed = false;
     bool noMemory = false;
-    uint32_t crc = 0;                        // CRC-32 of its input, once done
-    std::condition_variable arrived;         // input came or the folder was closed (its worker waits)
-    bool workerWaits = false;                // its worker waits on 'arrived'
+    uint32_t crc = 0;                // CRC-32 of its input, once done
+    std::condition_variable arrived; // input came or the folder was closed (its worker waits)
+    bool workerWaits = false;        // its worker waits on 'arrived'
 };
 
 LzxPipeline::LzxPipeline(unsigned threads, const LzxOptions& options, size_t inputCap, size_t outputCap)
     : m_options(options), m_inputCap(std::max(inputCap, kChunkBytes)), m_outputCap(outputCap)
 {
-    try
-    {
+    try {
         for (unsigned i = 0; i < std::max(threads, 1u); ++i)
             m_threads.emplace_back(&LzxPipeline::Work, this);
-    }
-    catch (...)
-    {
+    } catch (...) {
         Stop();
         throw;
     }
@@ -82,13 +79,11 @@ uint8_t* LzxPipeline::Fill(size_t& room)
 {
     if (m_chunkLen == kChunkBytes)
         SendChunk();
-    if (m_chunk.empty())
-    {
+    if (m_chunk.empty()) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_inputHeld >= m_inputCap)
             return nullptr;
-        if (!m_spare.empty())
-        {
+        if (!m_spare.empty()) {
             m_chunk = std::move(m_spare.back());
             m_spare.pop_back();
         }
@@ -135,16 +130,14 @@ LzxPipeline::Took LzxPipeline::Take(Frame& frame, Wait wait)
     if (m_folders.empty())
         return Took::Nothing;
     Folder& f = *m_folders.front();
-    if (wait != Wait::No)
-    {
+    if (wait != Wait::No) {
         m_callerWaits = true;
         m_progress.wait(lock, [&] {
             return !f.frames.empty() || f.done || (wait == Wait::ForFolderOrRoom && m_inputHeld < m_inputCap);
         });
         m_callerWaits = false;
     }
-    if (!f.frames.empty())
-    {
+    if (!f.frames.empty()) {
         frame = std::move(f.frames.front());
         f.frames.pop_front();
         m_outputHeld -= frame.frame.data.size();
@@ -155,8 +148,7 @@ LzxPipeline::Took LzxPipeline::Take(Frame& frame, Wait wait)
     }
     if (!f.done)
         return Took::Nothing;
-    if (f.failed)
-    {
+    if (f.failed) {
         m_noMemory = f.noMemory;
         return Took::Failed;
     }
@@ -165,14 +157,13 @@ LzxPipeline::Took LzxPipeline::Take(Frame& frame, Wait wait)
     m_doneCrc = f.crc;
     m_folders.pop_front();
     if (m_roomWaits > 0)
-        m_room.notify_all();  // another folder is the oldest now
+        m_room.notify_all(); // another folder is the oldest now
     return Took::FolderDone;
 }
 
 LzxPipeline::Folder* LzxPipeline::Untaken()
 {
-    for (const std::unique_ptr<Folder>& f : m_folders)
-    {
+    for (const std::unique_ptr<Folder>& f : m_folders) {
         if (!f->taken)
             return f.get();
     }
@@ -181,8 +172,7 @@ LzxPipeline::Folder* LzxPipeline::Untaken()
 
 void LzxPipeline::Work()
 {
-    for (;;)
-    {
+    for (;;) {
         Folder* f = nullptr;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
@@ -196,16 +186,11 @@ void LzxPipeline::Work()
         }
         bool ok = false;
         bool noMemory = false;
-        try
-        {
+        try {
             ok = Encode(*f);
-        }
-        catch (const std::bad_alloc&)
-        {
+        } catch (const std::bad_alloc&) {
             noMemory = true;
-        }
-        catch (...)
-        {
+        } catch (...) {
             ok = false;
         }
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -221,8 +206,7 @@ bool LzxPipeline::Encode(Folder& f)
 {
     LzxEncoder encoder(f.windowBits, m_options);
     uint32_t crc = static_cast<uint32_t>(crc32(0, Z_NULL, 0));
-    for (;;)
-    {
+    for (;;) {
         std::vector<uint8_t> chunk;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
@@ -262,11 +246,10 @@ bool LzxPipeline::Hand(Folder& f, LzxEncoder& encoder)
     std::deque<Frame> ready;
     size_t bytes = 0;
     LzxFrame lf;
-    while (encoder.TakeFrame(lf))
-    {
+    while (encoder.TakeFrame(lf)) {
         Frame frame;
-        frame.csum = DataChecksum(lf.data.data(), static_cast<uint16_t>(lf.data.size()),
-                                  static_cast<uint16_t>(lf.uncompressed));
+        frame.csum =
+            DataChecksum(lf.data.data(), static_cast<uint16_t>(lf.data.size()), static_cast<uint16_t>(lf.uncompressed));
         bytes += lf.data.size();
         frame.frame = std::move(lf);
         ready.push_back(std::move(frame));
@@ -276,7 +259,8 @@ bool LzxPipeline::Hand(Folder& f, LzxEncoder& encoder)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         ++m_roomWaits;
-        m_room.wait(lock, [&] { return m_stop || m_folders.front().get() == &f || m_outputHeld + bytes <= m_outputCap; });
+        m_room.wait(lock,
+                    [&] { return m_stop || m_folders.front().get() == &f || m_outputHeld + bytes <= m_outputCap; });
         --m_roomWaits;
         if (m_stop)
             return false;

@@ -27,26 +27,24 @@ public:
     // One CFDATA payload with its checksum.
     struct Frame
     {
-        LzxFrame frame;      // the payload and its uncompressed size
-        uint32_t csum = 0;   // CFDATA checksum of the payload, cbData and cbUncomp
-        int windowBits = 0;  // the window of the frame's folder
+        LzxFrame frame;     // the payload and its uncompressed size
+        uint32_t csum = 0;  // CFDATA checksum of the payload, cbData and cbUncomp
+        int windowBits = 0; // the window of the frame's folder
     };
 
     // What Take waits for.
-    enum class Wait
-    {
-        No,           // takes what is ready
-        ForFolder,    // until the oldest folder gives something
+    enum class Wait {
+        No,              // takes what is ready
+        ForFolder,       // until the oldest folder gives something
         ForFolderOrRoom, // the same, or until Fill would give room
     };
 
     // What taking from the oldest folder gave.
-    enum class Took
-    {
-        Nothing,     // nothing ready yet
-        Frame,       // the next frame of the oldest folder
-        FolderDone,  // the oldest folder has given all its frames; it is gone
-        Failed,      // the oldest folder's worker failed (noMemory says why)
+    enum class Took {
+        Nothing,    // nothing ready yet
+        Frame,      // the next frame of the oldest folder
+        FolderDone, // the oldest folder has given all its frames; it is gone
+        Failed,     // the oldest folder's worker failed (noMemory says why)
     };
 
     // threads: folders encoded at once; inputCap and outputCap: bytes of
@@ -96,19 +94,19 @@ private:
     std::mutex m_mutex;
     // Each wake-up under Wine is a request to its server, which also serves
     // every file opened: a thread is woken only when it waits for what happened.
-    std::condition_variable m_work;      // a folder was opened, or stop (idle workers wait)
-    std::condition_variable m_room;      // frames were taken or the oldest folder changed, or stop
-    std::condition_variable m_progress;  // input was taken, the oldest folder's frames came, or it ended
-    unsigned m_idle = 0;                 // workers waiting for a folder
-    unsigned m_roomWaits = 0;            // workers waiting for room for their frames
-    bool m_callerWaits = false;          // the caller waits in Take
-    std::deque<std::unique_ptr<Folder>> m_folders;  // open folders, oldest first
-    Folder* m_feeding = nullptr;         // the folder being fed, until closed
-    std::vector<uint8_t> m_chunk;        // the chunk being filled
-    size_t m_chunkLen = 0;               // bytes filled in it
-    std::vector<std::vector<uint8_t>> m_spare;  // emptied chunks, for reuse
-    size_t m_inputHeld = 0;              // bytes in chunks sent and not yet encoded
-    size_t m_outputHeld = 0;             // bytes of frames held behind the oldest folder
+    std::condition_variable m_work;                // a folder was opened, or stop (idle workers wait)
+    std::condition_variable m_room;                // frames were taken or the oldest folder changed, or stop
+    std::condition_variable m_progress;            // input was taken, the oldest folder's frames came, or it ended
+    unsigned m_idle = 0;                           // workers waiting for a folder
+    unsigned m_roomWaits = 0;                      // workers waiting for room for their frames
+    bool m_callerWaits = false;                    // the caller waits in Take
+    std::deque<std::unique_ptr<Folder>> m_folders; // open folders, oldest first
+    Folder* m_feeding = nullptr;                   // the folder being fed, until closed
+    std::vector<uint8_t> m_chunk;                  // the chunk being filled
+    size_t m_chunkLen = 0;                         // bytes filled in it
+    std::vector<std::vector<uint8_t>> m_spare;     // emptied chunks, for reuse
+    size_t m_inputHeld = 0;                        // bytes in chunks sent and not yet encoded
+    size_t m_outputHeld = 0;                       // bytes of frames held behind the oldest folder
     uint32_t m_doneCrc = 0;
     bool m_noMemory = false;
     bool m_stop = false;

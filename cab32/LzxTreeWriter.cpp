@@ -9,9 +9,9 @@ namespace {
 
 struct PretreeSymbol
 {
-    uint8_t symbol;     // 0..19
-    uint8_t extra;      // run length bits of 17, 18 and 19
-    uint8_t follow;     // the delta symbol after a 19
+    uint8_t symbol; // 0..19
+    uint8_t extra;  // run length bits of 17, 18 and 19
+    uint8_t follow; // the delta symbol after a 19
 };
 
 // Delta symbol that turns the previous length into the new one.

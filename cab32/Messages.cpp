@@ -11,9 +11,9 @@ namespace {
 std::string SystemText(uint32_t code)
 {
     char* text = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string result;
     if (n != 0 && text != nullptr)
         result.assign(text, n);
@@ -33,8 +33,7 @@ std::string SystemText(uint32_t code)
 
 const char* ResultText(int code)
 {
-    switch (code)
-    {
+    switch (code) {
     case CAB_OK: return "キャビネットファイルを作成しました";
     case CAB_E_INTERNAL: return "内部エラーが発生しました";
     case CAB_E_NO_MEMORY: return "メモリが不足しています";
@@ -79,8 +78,7 @@ const char* ResultText(int code)
 std::string FormatResult(const CabError& error, const ArchiveReport& report)
 {
     std::string line = ResultText(error.code);
-    if (error.code == CAB_OK)
-    {
+    if (error.code == CAB_OK) {
         line += ": " + report.cabinet + " (" + std::to_string(report.files) + "ファイル";
         if (report.cabinets > 1)
             line += "、" + std::to_string(report.cabinets) + "個に分割";
@@ -106,8 +104,7 @@ void CopyOut(const char* text, size_t len, char* out, uint32_t size, LeadByteTes
     if (out == nullptr || size == 0)
         return;
     size_t n = 0;
-    while (n < len)
-    {
+    while (n < len) {
         size_t step = lead(static_cast<unsigned char>(text[n])) && n + 1 < len ? 2 : 1;
         if (n + step > size - 1)
             break;

@@ -41,16 +41,15 @@ MszipEncoder::~MszipEncoder()
     delete m_stream;
 }
 
-bool MszipEncoder::Encode(const uint8_t* history, size_t historyLen, const uint8_t* in, size_t inLen,
-                          uint8_t* out, size_t& outLen)
+bool MszipEncoder::Encode(const uint8_t* history, size_t historyLen, const uint8_t* in, size_t inLen, uint8_t* out,
+                          size_t& outLen)
 {
     outLen = 0;
     if (!m_ready || inLen == 0 || inLen > kBlockSize || historyLen > kBlockSize)
         return false;
     if (deflateReset(m_stream) != Z_OK)
         return false;
-    if (historyLen > 0 &&
-        deflateSetDictionary(m_stream, history, static_cast<uInt>(historyLen)) != Z_OK)
+    if (historyLen > 0 && deflateSetDictionary(m_stream, history, static_cast<uInt>(historyLen)) != Z_OK)
         return false;
     // Anything not smaller than the stored form is thrown away, so deflate only
     // gets room for that much.
@@ -60,8 +59,7 @@ bool MszipEncoder::Encode(const uint8_t* history, size_t historyLen, const uint8
     m_stream->next_out = out + 2;
     m_stream->avail_out = static_cast<uInt>(room);
     int rc = deflate(m_stream, Z_FINISH);
-    if (rc == Z_STREAM_END)
-    {
+    if (rc == Z_STREAM_END) {
         out[0] = 'C';
         out[1] = 'K';
         outLen = 2 + (room - m_stream->avail_out);
@@ -86,16 +84,14 @@ MszipDecoder::~MszipDecoder()
     delete m_stream;
 }
 
-bool MszipDecoder::Decode(const uint8_t* history, size_t historyLen, const uint8_t* in, size_t inLen,
-                          uint8_t* out, size_t expected)
+bool MszipDecoder::Decode(const uint8_t* history, size_t historyLen, const uint8_t* in, size_t inLen, uint8_t* out,
+                          size_t expected)
 {
-    if (!m_ready || inLen < 2 || in[0] != 'C' || in[1] != 'K' || expected > kBlockSize ||
-        historyLen > kBlockSize)
+    if (!m_ready || inLen < 2 || in[0] != 'C' || in[1] != 'K' || expected > kBlockSize || historyLen > kBlockSize)
         return false;
     if (inflateReset(m_stream) != Z_OK)
         return false;
-    if (historyLen > 0 &&
-        inflateSetDictionary(m_stream, history, static_cast<uInt>(historyLen)) != Z_OK)
+    if (historyLen > 0 && inflateSetDictionary(m_stream, history, static_cast<uInt>(historyLen)) != Z_OK)
         return false;
     // One spare byte shows a block that expands to more than it claims.
     uint8_t spare = 0;
@@ -104,8 +100,7 @@ bool MszipDecoder::Decode(const uint8_t* history, size_t historyLen, const uint8
     m_stream->next_out = out;
     m_stream->avail_out = static_cast<uInt>(expected);
     int rc = inflate(m_stream, Z_FINISH);
-    if (rc != Z_STREAM_END && m_stream->avail_out == 0)
-    {
+    if (rc != Z_STREAM_END && m_stream->avail_out == 0) {
         m_stream->next_out = &spare;
         m_stream->avail_out = 1;
         rc = inflate(m_stream, Z_FINISH);

@@ -23,8 +23,8 @@ public:
     // history is the previous block of the same folder, or empty. The block is
     // stored uncompressed when deflate would not make it smaller. False when
     // zlib fails.
-    bool Encode(const uint8_t* history, size_t historyLen, const uint8_t* in, size_t inLen,
-                uint8_t* out, size_t& outLen);
+    bool Encode(const uint8_t* history, size_t historyLen, const uint8_t* in, size_t inLen, uint8_t* out,
+                size_t& outLen);
 
 private:
     z_stream_s* m_stream;
@@ -42,8 +42,8 @@ public:
     // Decodes one block that must expand to exactly expected bytes (at most
     // 32,768) into out, with history as the previous block's output. False for
     // a damaged block.
-    bool Decode(const uint8_t* history, size_t historyLen, const uint8_t* in, size_t inLen,
-                uint8_t* out, size_t expected);
+    bool Decode(const uint8_t* history, size_t historyLen, const uint8_t* in, size_t inLen, uint8_t* out,
+                size_t expected);
 
 private:
     z_stream_s* m_stream;

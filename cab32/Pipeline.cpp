@@ -19,18 +19,14 @@ BlockPipeline::BlockPipeline(unsigned threads, int level) : m_level(level)
     const size_t depth = 16 * threads + 4;
     m_slots.resize(depth);
     m_done.assign(depth, 0);
-    for (Block& b : m_slots)
-    {
+    for (Block& b : m_slots) {
         b.in.resize(kBlockSize);
         b.out.resize(kMaxBlockData);
     }
-    try
-    {
+    try {
         for (unsigned i = 0; i < threads; ++i)
             m_threads.emplace_back(&BlockPipeline::Work, this);
-    }
-    catch (...)
-    {
+    } catch (...) {
         Stop();
         throw;
     }
@@ -114,18 +110,14 @@ void BlockPipeline::Work()
     std::unique_ptr<MszipEncoder> encoder;
     std::unique_ptr<MszipDecoder> decoder;
     std::vector<uint8_t> check;
-    try
-    {
+    try {
         check.resize(kBlockSize);
         encoder.reset(new MszipEncoder(m_level));
         decoder.reset(new MszipDecoder());
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         encoder.reset();
     }
-    for (;;)
-    {
+    for (;;) {
         uint64_t n;
         {
             std::unique_lock<std::mutex> lock(m_mutex);

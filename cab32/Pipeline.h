@@ -23,14 +23,14 @@ class BlockPipeline
 public:
     struct Block
     {
-        std::vector<uint8_t> in;   // uncompressed bytes, kBlockSize capacity
-        std::vector<uint8_t> out;  // the MSZIP payload, kMaxBlockData capacity
-        size_t inLen = 0;          // bytes in 'in'
-        size_t outLen = 0;         // bytes in 'out'
-        bool chained = false;      // the previous block of the same folder is the dictionary
-        uint32_t csum = 0;         // CFDATA checksum of out, cbData and cbUncomp
-        bool failed = false;       // zlib failed, or the block did not decompress to its input
-        bool noMemory = false;     // failed because the worker could not allocate its coder
+        std::vector<uint8_t> in;  // uncompressed bytes, kBlockSize capacity
+        std::vector<uint8_t> out; // the MSZIP payload, kMaxBlockData capacity
+        size_t inLen = 0;         // bytes in 'in'
+        size_t outLen = 0;        // bytes in 'out'
+        bool chained = false;     // the previous block of the same folder is the dictionary
+        uint32_t csum = 0;        // CFDATA checksum of out, cbData and cbUncomp
+        bool failed = false;      // zlib failed, or the block did not decompress to its input
+        bool noMemory = false;    // failed because the worker could not allocate its coder
     };
 
     BlockPipeline(unsigned threads, int level);
@@ -60,18 +60,17 @@ private:
     void Stop();
 
     std::vector<Block> m_slots;
-    std::vector<uint8_t> m_done;         // per slot: compressed and not yet retired
+    std::vector<uint8_t> m_done; // per slot: compressed and not yet retired
     std::vector<std::thread> m_threads;
     std::mutex m_mutex;
-    std::condition_variable m_work;      // a block was submitted, or stop
-    std::condition_variable m_finished;  // a block was compressed
-    uint64_t m_submitted = 0;            // blocks handed to the workers
-    uint64_t m_taken = 0;                // blocks a worker has started
-    uint64_t m_retired = 0;              // blocks collected by the caller
+    std::condition_variable m_work;     // a block was submitted, or stop
+    std::condition_variable m_finished; // a block was compressed
+    uint64_t m_submitted = 0;           // blocks handed to the workers
+    uint64_t m_taken = 0;               // blocks a worker has started
+    uint64_t m_retired = 0;             // blocks collected by the caller
     int m_level;
     bool m_stop = false;
-    std::atomic<uint64_t> m_busyNs{0};   // time spent in Compress, all workers
-
+    std::atomic<uint64_t> m_busyNs{0}; // time spent in Compress, all workers
 };
 
 } // namespace cab32

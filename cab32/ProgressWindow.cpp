@@ -50,8 +50,7 @@ void RequestCancel(HWND window)
 
 LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message)
-    {
+    switch (message) {
     case WM_CREATE:
         SetWindowLongPtrA(window, GWLP_USERDATA,
                           reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
@@ -60,11 +59,8 @@ LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         if (LOWORD(wParam) == IDCANCEL)
             RequestCancel(window);
         return 0;
-    case WM_CLOSE:
-        RequestCancel(window);
-        return 0;
-    default:
-        return DefWindowProcA(window, message, wParam, lParam);
+    case WM_CLOSE: RequestCancel(window); return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
@@ -108,8 +104,9 @@ public:
         GetClientRect(m_window, &client);
         const int inner = client.right - 24;
         HWND controls[] = {
-            CreateWindowExA(0, "STATIC", "ファイルを調べています...", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS,
-                            12, 12, inner, 18, m_window, reinterpret_cast<HMENU>(kIdFile), module, nullptr),
+            CreateWindowExA(0, "STATIC", "ファイルを調べています...",
+                            WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, 12, 12, inner, 18, m_window,
+                            reinterpret_cast<HMENU>(kIdFile), module, nullptr),
             CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 12, 36, inner, 18, m_window,
                             reinterpret_cast<HMENU>(kIdBar), module, nullptr),
             CreateWindowExA(0, "STATIC", "残り時間: 計算中...", WS_CHILD | WS_VISIBLE, 12, 62, inner, 18, m_window,
@@ -146,24 +143,20 @@ public:
         const RunPhase phase = m_control.phase;
         double fraction = 0;
         std::string what;
-        if (phase == RunPhase::Listing)
-        {
+        if (phase == RunPhase::Listing) {
             what = "ファイルを調べています...";
-        }
-        else if (phase == RunPhase::Writing)
-        {
+        } else if (phase == RunPhase::Writing) {
             const uint64_t total = m_control.totalBytes;
             fraction = total ? 0.95 * static_cast<double>(m_control.doneBytes) / static_cast<double>(total) : 0.95;
             what = "追加中: " + m_control.File();
-        }
-        else
-        {
+        } else {
             const uint64_t total = m_control.verifyTotal;
-            fraction = 0.95 + (total ? 0.05 * static_cast<double>(m_control.verifyDone) / static_cast<double>(total) : 0.05);
-            what = phase == RunPhase::Verifying ? "作成したキャビネットファイルを検査しています..." : "仕上げています...";
+            fraction =
+                0.95 + (total ? 0.05 * static_cast<double>(m_control.verifyDone) / static_cast<double>(total) : 0.05);
+            what =
+                phase == RunPhase::Verifying ? "作成したキャビネットファイルを検査しています..." : "仕上げています...";
         }
-        if (what != m_shownFile)
-        {
+        if (what != m_shownFile) {
             SetDlgItemTextA(m_window, kIdFile, what.c_str());
             m_shownFile = what;
         }
@@ -172,8 +165,7 @@ public:
         std::string left = "残り時間: 計算中...";
         if (phase != RunPhase::Listing && fraction > 0.02 && elapsed >= 1.0)
             left = TimeLeft(elapsed * (1.0 - fraction) / fraction);
-        if (left != m_shownTime)
-        {
+        if (left != m_shownTime) {
             SetDlgItemTextA(m_window, kIdTime, left.c_str());
             m_shownTime = left;
         }
@@ -183,8 +175,8 @@ private:
     RunControl& m_control;
     HWND m_window = nullptr;
     bool m_registered = false;
-    HFONT m_font = nullptr;   // the texts' font
-    bool m_ownsFont = false;  // m_font was made here and is deleted with the window
+    HFONT m_font = nullptr;  // the texts' font
+    bool m_ownsFont = false; // m_font was made here and is deleted with the window
     DWORD m_start = 0;
     std::string m_shownFile;
     std::string m_shownTime;
@@ -217,17 +209,14 @@ struct QuitSeen
 void PumpMessages(ProgressWindow* window, RunControl& control, QuitSeen& quit)
 {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-    {
-        if (msg.message == WM_QUIT)
-        {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
             quit.seen = true;
             quit.code = static_cast<int>(msg.wParam);
             control.cancel = true;
             continue;
         }
-        if (window == nullptr || window->Handle() == nullptr || !IsDialogMessageA(window->Handle(), &msg))
-        {
+        if (window == nullptr || window->Handle() == nullptr || !IsDialogMessageA(window->Handle(), &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
@@ -238,26 +227,18 @@ void PumpMessages(ProgressWindow* window, RunControl& control, QuitSeen& quit)
 void ShowProgress(ProgressWindow*& window, HWND owner, RunControl& control, DWORD start, DWORD& lastRefresh)
 {
     const DWORD now = GetTickCount();
-    if (window == nullptr && now - start >= kShowAfterMs)
-    {
-        try
-        {
+    if (window == nullptr && now - start >= kShowAfterMs) {
+        try {
             window = new ProgressWindow(owner, control);
-        }
-        catch (...)
-        {
+        } catch (...) {
             window = nullptr;
         }
     }
-    if (window != nullptr && now - lastRefresh >= kRefreshMs)
-    {
+    if (window != nullptr && now - lastRefresh >= kRefreshMs) {
         lastRefresh = now;
-        try
-        {
+        try {
             window->Refresh();
-        }
-        catch (...)
-        {
+        } catch (...) {
         }
     }
 }
@@ -268,8 +249,7 @@ void RunWithProgress(HWND owner, RunControl& control, const std::function<void()
 {
     ThreadArgs args = {&work};
     HANDLE thread = CreateThread(nullptr, 0, WorkThread, &args, 0, nullptr);
-    if (thread == nullptr)
-    {
+    if (thread == nullptr) {
         work();
         return;
     }
@@ -278,8 +258,7 @@ void RunWithProgress(HWND owner, RunControl& control, const std::function<void()
     DWORD lastRefresh = 0;
     QuitSeen quit;
     ProgressWindow* window = nullptr;
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0)
-    {
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0) {
         PumpMessages(window, control, quit);
         ShowProgress(window, owner, control, start, lastRefresh);
     }

@@ -7,8 +7,8 @@ namespace cab32 {
 
 namespace {
 
-constexpr size_t kWholeFile = 256 * 1024;       // files up to this size are read whole
-constexpr size_t kHeadOfLarge = 64 * 1024;      // what is read ahead of a larger file
+constexpr size_t kWholeFile = 256 * 1024;  // files up to this size are read whole
+constexpr size_t kHeadOfLarge = 64 * 1024; // what is read ahead of a larger file
 constexpr size_t kMaxHeldBytes = 8 * 1024 * 1024;
 constexpr size_t kMaxHeldFiles = 1024;
 // Next, once it has to wait, waits for this many files (or until the readers
@@ -23,13 +23,10 @@ ReadAhead::ReadAhead(const std::string& base, FileOpener& files, const RunPlan& 
     : m_base(base), m_files(files), m_plan(plan), m_control(control), m_ring(kMaxHeldFiles), m_ready(kMaxHeldFiles, 0),
       m_readers(std::max(1u, readers))
 {
-    try
-    {
+    try {
         for (unsigned i = 0; i < m_readers; ++i)
             m_threads.emplace_back(&ReadAhead::Run, this);
-    }
-    catch (...)
-    {
+    } catch (...) {
         Stop();
         throw;
     }
@@ -62,15 +59,13 @@ ReadAhead::Entry ReadAhead::Next()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const size_t slot = m_given % m_ring.size();
-    if (m_ready[slot] == 0 && m_failure == 0)
-    {
+    if (m_ready[slot] == 0 && m_failure == 0) {
         m_wakeAt = std::min(m_given + kWakeBatch, m_plan.files.size()) - 1;
         m_nextWaits = true;
         m_arrived.wait(lock, [&] { return NextMayGo(); });
         m_nextWaits = false;
     }
-    if (m_failure != 0)
-    {
+    if (m_failure != 0) {
         Entry failed;
         failed.error.code = m_failure;
         return failed;
@@ -122,8 +117,7 @@ bool ReadAhead::Take(size_t& index)
 void ReadAhead::Read(size_t index, Entry& e)
 {
     const uint64_t size = m_plan.files[index].size;
-    if (m_control != nullptr && m_control->Cancelled())
-    {
+    if (m_control != nullptr && m_control->Cancelled()) {
         e.error = MakeError(CAB_E_CANCELLED);
         return;
     }
@@ -131,16 +125,14 @@ void ReadAhead::Read(size_t index, Entry& e)
         return;
     const std::string path = m_base + std::string(m_plan.Listed(index));
     std::unique_ptr<ByteSource> source;
-    if (uint32_t sys = m_files.OpenData(path, source))
-    {
+    if (uint32_t sys = m_files.OpenData(path, source)) {
         e.error = MakeError(CAB_E_SOURCE_OPEN, path, sys);
         return;
     }
     // A file that grew since the listing is stored as listed; one that shrank cannot be.
     e.head.resize(HeadBytes(index));
     size_t got = 0;
-    while (got < e.head.size() && !e.error)
-    {
+    while (got < e.head.size() && !e.error) {
         size_t n = 0;
         if (uint32_t sys = source->Read(e.head.data() + got, e.head.size() - got, n))
             e.error = MakeError(CAB_E_SOURCE_READ, path, sys);
@@ -172,8 +164,7 @@ void ReadAhead::Publish(size_t index, Entry e)
 void ReadAhead::ReadFiles()
 {
     size_t index = 0;
-    while (Take(index))
-    {
+    while (Take(index)) {
         Entry e;
         const auto start = std::chrono::steady_clock::now();
         Read(index, e);
@@ -197,16 +188,11 @@ void ReadAhead::Fail(int code)
 // One reading thread; nothing escapes it.
 void ReadAhead::Run()
 {
-    try
-    {
+    try {
         ReadFiles();
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         Fail(CAB_E_NO_MEMORY);
-    }
-    catch (...)
-    {
+    } catch (...) {
         Fail(CAB_E_INTERNAL);
     }
 }

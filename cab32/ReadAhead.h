@@ -26,9 +26,9 @@ class ReadAhead
 public:
     struct Entry
     {
-        std::vector<uint8_t> head;           // the file's first bytes (all of a small file)
-        std::unique_ptr<ByteSource> rest;    // the open file, when there is more to read
-        CabError error;                      // opening or reading failed; later entries never come
+        std::vector<uint8_t> head;        // the file's first bytes (all of a small file)
+        std::unique_ptr<ByteSource> rest; // the open file, when there is more to read
+        CabError error;                   // opening or reading failed; later entries never come
     };
 
     // base: the folder the plan's names are relative to.
@@ -67,20 +67,20 @@ private:
     const RunPlan& m_plan;
     const RunControl* m_control;
     std::mutex m_mutex;
-    std::condition_variable m_arrived;  // the file Next waits for was read, or a failure
-    std::condition_variable m_room;     // room for more files, or stop
-    bool m_nextWaits = false;           // Next is waiting (each wake-up costs a system call)
-    size_t m_wakeAt = 0;                // while Next waits: the last file of the batch it waits for
-    unsigned m_takersWait = 0;          // reading threads waiting for room
-    std::vector<Entry> m_ring;      // entry i waits in slot i % size until Next takes it
-    std::vector<uint8_t> m_ready;   // per slot: its entry has been read
-    size_t m_taken = 0;             // files handed to reading threads
-    size_t m_given = 0;             // files handed to Next
-    size_t m_heldBytes = 0;         // head bytes of the files taken and not yet given
-    bool m_stop = false;            // no more files are taken (end, failure or destruction)
-    int m_failure = 0;              // the code Next gives once a thread failed
-    std::atomic<uint64_t> m_busyNs{0};  // time spent opening and reading
-    unsigned m_readers;                 // reading threads
+    std::condition_variable m_arrived; // the file Next waits for was read, or a failure
+    std::condition_variable m_room;    // room for more files, or stop
+    bool m_nextWaits = false;          // Next is waiting (each wake-up costs a system call)
+    size_t m_wakeAt = 0;               // while Next waits: the last file of the batch it waits for
+    unsigned m_takersWait = 0;         // reading threads waiting for room
+    std::vector<Entry> m_ring;         // entry i waits in slot i % size until Next takes it
+    std::vector<uint8_t> m_ready;      // per slot: its entry has been read
+    size_t m_taken = 0;                // files handed to reading threads
+    size_t m_given = 0;                // files handed to Next
+    size_t m_heldBytes = 0;            // head bytes of the files taken and not yet given
+    bool m_stop = false;               // no more files are taken (end, failure or destruction)
+    int m_failure = 0;                 // the code Next gives once a thread failed
+    std::atomic<uint64_t> m_busyNs{0}; // time spent opening and reading
+    unsigned m_readers;                // reading threads
     std::vector<std::thread> m_threads;
 };
 

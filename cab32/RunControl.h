@@ -10,23 +10,22 @@
 // (a progress window on another thread) reads; either may set cancel.
 namespace cab32 {
 
-enum class RunPhase
-{
-    Listing,    // names are checked and files looked up
-    Writing,    // files are read, compressed and written
-    Verifying,  // the written cabinets are read back
-    Finishing   // the cabinets are being renamed into place
+enum class RunPhase {
+    Listing,   // names are checked and files looked up
+    Writing,   // files are read, compressed and written
+    Verifying, // the written cabinets are read back
+    Finishing  // the cabinets are being renamed into place
 };
 
 class RunControl
 {
 public:
-    std::atomic<bool> cancel{false};            // set to stop the run; it ends with CAB_E_CANCELLED
+    std::atomic<bool> cancel{false}; // set to stop the run; it ends with CAB_E_CANCELLED
     std::atomic<RunPhase> phase{RunPhase::Listing};
-    std::atomic<uint64_t> totalBytes{0};        // bytes to store, known once listing is over
-    std::atomic<uint64_t> doneBytes{0};         // bytes read so far
-    std::atomic<uint64_t> verifyTotal{0};       // cabinet bytes to read back
-    std::atomic<uint64_t> verifyDone{0};        // cabinet bytes read back so far
+    std::atomic<uint64_t> totalBytes{0};  // bytes to store, known once listing is over
+    std::atomic<uint64_t> doneBytes{0};   // bytes read so far
+    std::atomic<uint64_t> verifyTotal{0}; // cabinet bytes to read back
+    std::atomic<uint64_t> verifyDone{0};  // cabinet bytes read back so far
 
     void SetFile(const std::string& name)
     {
@@ -42,7 +41,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::string m_file;  // the file being added
+    std::string m_file; // the file being added
 };
 
 } // namespace cab32

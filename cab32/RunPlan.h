@@ -13,35 +13,35 @@ namespace cab32 {
 // One file as the listing pass found it (32 bytes).
 struct PlannedFile
 {
-    uint64_t size;       // bytes to store
-    uint32_t nameAt;     // offset of its listed name in RunPlan::names (its stored name follows when apart)
-    uint32_t line;       // its line in its response file; 0 for a name on the command line
-    uint16_t listedLen;  // bytes of its name as listed
-    uint16_t nameLen;    // bytes of its stored name
-    uint16_t dosDate;    // last write, as the listing found it
-    uint16_t dosTime;    // last write, as the listing found it
-    uint16_t attribs;    // the attributes a CFFILE keeps
-    uint8_t flags;       // kOpensFolder, kOpensCabinet, kStoredApart
+    uint64_t size;      // bytes to store
+    uint32_t nameAt;    // offset of its listed name in RunPlan::names (its stored name follows when apart)
+    uint32_t line;      // its line in its response file; 0 for a name on the command line
+    uint16_t listedLen; // bytes of its name as listed
+    uint16_t nameLen;   // bytes of its stored name
+    uint16_t dosDate;   // last write, as the listing found it
+    uint16_t dosTime;   // last write, as the listing found it
+    uint16_t attribs;   // the attributes a CFFILE keeps
+    uint8_t flags;      // kOpensFolder, kOpensCabinet, kStoredApart
 };
 
-constexpr uint8_t kOpensFolder = 1;   // the file opens a new folder
-constexpr uint8_t kOpensCabinet = 2;  // the file opens a new cabinet of the set
-constexpr uint8_t kStoredApart = 4;   // its stored name differs from the listed one and follows it
+constexpr uint8_t kOpensFolder = 1;  // the file opens a new folder
+constexpr uint8_t kOpensCabinet = 2; // the file opens a new cabinet of the set
+constexpr uint8_t kStoredApart = 4;  // its stored name differs from the listed one and follows it
 
 // What the listing pass decided for one cabinet.
 struct PlannedCabinet
 {
-    uint32_t files = 0;       // CFFILE records
-    uint32_t folders = 0;     // CFFOLDER records
-    uint64_t tableBytes = 0;  // bytes of the CFFILE records
-    uint64_t worstBytes = 0;  // the cabinet's size if no block compressed at all
+    uint32_t files = 0;      // CFFILE records
+    uint32_t folders = 0;    // CFFOLDER records
+    uint64_t tableBytes = 0; // bytes of the CFFILE records
+    uint64_t worstBytes = 0; // the cabinet's size if no block compressed at all
 };
 
 // Where the names from one response file (or the command line) start.
 struct ListSource
 {
-    uint32_t first;    // index of its first file
-    std::string path;  // the response file; empty for names on the command line
+    uint32_t first;   // index of its first file
+    std::string path; // the response file; empty for names on the command line
 };
 
 struct RunPlan
@@ -49,9 +49,12 @@ struct RunPlan
     std::vector<PlannedFile> files;
     std::vector<PlannedCabinet> cabinets;
     std::vector<ListSource> sources;
-    std::string names;  // every listed name, each followed by its stored name when apart
+    std::string names; // every listed name, each followed by its stored name when apart
 
-    std::string_view Listed(size_t i) const { return std::string_view(names).substr(files[i].nameAt, files[i].listedLen); }
+    std::string_view Listed(size_t i) const
+    {
+        return std::string_view(names).substr(files[i].nameAt, files[i].listedLen);
+    }
     std::string_view Stored(size_t i) const
     {
         const PlannedFile& f = files[i];

@@ -30,8 +30,7 @@ public:
     {
         got = 0;
         uint8_t* p = static_cast<uint8_t*>(buffer);
-        while (got < len)
-        {
+        while (got < len) {
             DWORD want = len - got > 0x100000 ? 0x100000 : static_cast<DWORD>(len - got);
             DWORD n = 0;
             if (!ReadFile(m_handle, p + got, want, &n, nullptr))
@@ -76,8 +75,7 @@ public:
         if (!SetFilePointerEx(m_handle, to, nullptr, FILE_BEGIN))
             return LastError();
         const uint8_t* p = static_cast<const uint8_t*>(data);
-        while (len > 0)
-        {
+        while (len > 0) {
             DWORD want = len > 0x100000 ? 0x100000 : static_cast<DWORD>(len);
             DWORD n = 0;
             if (!WriteFile(m_handle, p, want, &n, nullptr))
@@ -99,19 +97,17 @@ private:
 void DosTimeOf(const FILETIME& utcTime, uint16_t& date, uint16_t& time)
 {
     SYSTEMTIME utc, local;
-    if (!FileTimeToSystemTime(&utcTime, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
-    {
+    if (!FileTimeToSystemTime(&utcTime, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
         MakeDosDateTime(1980, 1, 1, 0, 0, 0, date, time);
         return;
     }
-    MakeDosDateTime(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond, date,
-                    time);
+    MakeDosDateTime(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond, date, time);
 }
 
 uint16_t KeptAttributes(DWORD attributes)
 {
-    return static_cast<uint16_t>(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                               FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    return static_cast<uint16_t>(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                               FILE_ATTRIBUTE_ARCHIVE));
 }
 
 // Size, time and attributes of the file an open handle reads: for a link, its target.
@@ -143,8 +139,7 @@ std::string Narrow(const std::wstring& wide, UINT codePage, bool* exact)
     BOOL usedDefault = FALSE;
     const DWORD flags = exact ? WC_NO_BEST_FIT_CHARS : 0;
     BOOL* used = exact ? &usedDefault : nullptr;
-    int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                used);
+    int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, used);
     std::string text(static_cast<size_t>(n), '\0');
     if (n > 0)
         WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr, used);
@@ -157,8 +152,7 @@ std::string Narrow(const std::wstring& wide, UINT codePage, bool* exact)
 std::wstring LastComponents(const std::wstring& path, size_t count)
 {
     size_t start = path.size();
-    while (count > 0 && start > 0)
-    {
+    while (count > 0 && start > 0) {
         start = path.rfind(L'\\', start - 1);
         if (start == std::wstring::npos)
             return path;
@@ -181,16 +175,16 @@ struct FolderListing
 {
     struct Entry
     {
-        uint32_t keyAt;     // where its key starts in keys
-        uint32_t keyLen;    // characters of its key
-        uint64_t size;      // bytes
-        FILETIME written;   // last write, UTC
-        DWORD attributes;   // as listed
-        bool byPath;        // the listing cannot answer for it alone (a link, or a key two entries share)
+        uint32_t keyAt;   // where its key starts in keys
+        uint32_t keyLen;  // characters of its key
+        uint64_t size;    // bytes
+        FILETIME written; // last write, UTC
+        DWORD attributes; // as listed
+        bool byPath;      // the listing cannot answer for it alone (a link, or a key two entries share)
     };
-    std::string folder;          // as the caller names it, ending in a backslash
-    std::wstring keys;           // every entry's key, one after another
-    std::vector<Entry> entries;  // sorted by key
+    std::string folder;         // as the caller names it, ending in a backslash
+    std::wstring keys;          // every entry's key, one after another
+    std::vector<Entry> entries; // sorted by key
 
     std::wstring_view Key(const Entry& e) const { return std::wstring_view(keys).substr(e.keyAt, e.keyLen); }
 };
@@ -211,8 +205,8 @@ private:
     static bool List(const std::string& folder, FolderListing& listing);
 
     std::vector<FolderListing> m_open;
-    uint64_t m_lists = 0;    // folders listed
-    uint64_t m_answers = 0;  // names answered from a listing
+    uint64_t m_lists = 0;   // folders listed
+    uint64_t m_answers = 0; // names answered from a listing
 };
 
 // Lists folder into listing, sorted by key; false when it cannot be listed.
@@ -224,8 +218,7 @@ bool FolderListings::List(const std::string& folder, FolderListing& listing)
     if (h == INVALID_HANDLE_VALUE)
         return false;
     listing.folder = folder;
-    do
-    {
+    do {
         const std::wstring key = KeyOf(data.cFileName);
         const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         listing.entries.push_back({static_cast<uint32_t>(listing.keys.size()), static_cast<uint32_t>(key.size()), size,
@@ -238,8 +231,7 @@ bool FolderListings::List(const std::string& folder, FolderListing& listing)
     std::sort(entries.begin(), entries.end(), [&](const FolderListing::Entry& a, const FolderListing::Entry& b) {
         return listing.Key(a) < listing.Key(b);
     });
-    for (size_t i = 1; i < entries.size(); ++i)
-    {
+    for (size_t i = 1; i < entries.size(); ++i) {
         if (listing.Key(entries[i]) == listing.Key(entries[i - 1]))
             entries[i].byPath = entries[i - 1].byPath = true;
     }
@@ -255,8 +247,7 @@ bool FolderListings::Find(const std::string& path, SourceInfo& info)
         return false;
     while (!m_open.empty() && folder.compare(0, m_open.back().folder.size(), m_open.back().folder) != 0)
         m_open.pop_back();
-    if (m_open.empty() || m_open.back().folder != folder)
-    {
+    if (m_open.empty() || m_open.back().folder != folder) {
         FolderListing listing;
         if (!List(folder, listing))
             return false;
@@ -265,8 +256,9 @@ bool FolderListings::Find(const std::string& path, SourceInfo& info)
     }
     const FolderListing& listing = m_open.back();
     const std::wstring key = KeyOf(Widen(path.substr(folder.size()), CP_ACP));
-    auto found = std::lower_bound(listing.entries.begin(), listing.entries.end(), key,
-                                  [&](const FolderListing::Entry& e, const std::wstring& k) { return listing.Key(e) < k; });
+    auto found =
+        std::lower_bound(listing.entries.begin(), listing.entries.end(), key,
+                         [&](const FolderListing::Entry& e, const std::wstring& k) { return listing.Key(e) < k; });
     if (found == listing.entries.end() || listing.Key(*found) != key || found->byPath)
         return false;
     info.size = found->size;
@@ -302,10 +294,10 @@ uint32_t Win32Files::Stat(const std::string& path, SourceInfo& info)
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
         return LastError();
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    {
-        HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        HANDLE h =
+            CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h == INVALID_HANDLE_VALUE)
             return LastError();
         uint32_t err = InfoOfHandle(h, info);
@@ -321,8 +313,8 @@ uint32_t Win32Files::Stat(const std::string& path, SourceInfo& info)
 
 uint32_t Win32Files::OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info)
 {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return LastError();
     file.reset(new HandleSource(h));
@@ -350,10 +342,9 @@ uint32_t Win32Files::CreateTemp(const std::string& target, std::unique_ptr<ByteS
     char name[MAX_PATH + 1];
     if (!GetTempFileNameA(folder.c_str(), "cab", 0, name))
         return LastError();
-    HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-    {
+    HANDLE h =
+        CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
         uint32_t err = LastError();
         DeleteFileA(name);
         return err;
@@ -385,15 +376,13 @@ uint32_t Win32Files::StoredName(const std::string& base, const std::string& name
 {
     utf8 = false;
     bool tilde = false;
-    for (size_t i = 0; i < name.size() && !tilde; ++i)
-    {
+    for (size_t i = 0; i < name.size() && !tilde; ++i) {
         if (IsAnsiLeadByte(static_cast<unsigned char>(name[i])))
             ++i;
         else
             tilde = name[i] == '~';
     }
-    if (!tilde)
-    {
+    if (!tilde) {
         stored = name;
         return 0;
     }
@@ -401,8 +390,7 @@ uint32_t Win32Files::StoredName(const std::string& base, const std::string& name
     const std::wstring full = Widen(base + name, CP_ACP);
     std::wstring resolved(MAX_PATH, L'\0');
     DWORD n = GetLongPathNameW(full.c_str(), &resolved[0], static_cast<DWORD>(resolved.size()));
-    if (n >= resolved.size())
-    {
+    if (n >= resolved.size()) {
         resolved.assign(n, L'\0');
         n = GetLongPathNameW(full.c_str(), &resolved[0], static_cast<DWORD>(resolved.size()));
     }
@@ -413,8 +401,7 @@ uint32_t Win32Files::StoredName(const std::string& base, const std::string& name
     const std::wstring relative = LastComponents(resolved, components);
     bool exact = false;
     stored = Narrow(relative, CP_ACP, &exact);
-    if (!exact)
-    {
+    if (!exact) {
         stored = Narrow(relative, CP_UTF8, nullptr);
         utf8 = true;
     }

@@ -33,7 +33,7 @@ public:
     std::string NameKey(const std::string& stored, bool utf8, bool (*lead)(unsigned char)) override;
 
 private:
-    std::unique_ptr<FolderListings> m_listings;  // used by StatListed only, on the run's thread
+    std::unique_ptr<FolderListings> m_listings; // used by StatListed only, on the run's thread
 };
 
 // Lead bytes of the process's ANSI code page.

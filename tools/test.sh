@@ -7,6 +7,9 @@ cd "$ROOT"
 
 ./tools/build.sh
 
+# Every C++ file in the one style of .clang-format.
+./tools/format-check.sh
+
 # The code that needs no Windows, built on the host under the sanitizers.
 cmake --preset host >/dev/null
 cmake --build --preset host

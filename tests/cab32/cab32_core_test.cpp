@@ -30,13 +30,13 @@ public:
     std::recursive_mutex lock;
     std::map<std::string, std::string> files;
     std::set<std::string> folders = {"C:\\Src\\", "C:\\Out\\"};
-    std::set<std::string> unreadable;                // open works, reading fails
-    size_t diskRoom = SIZE_MAX;                      // bytes all sinks together may write
-    std::set<std::string> refuseAsTarget;            // the next Replace onto each of these fails
-    std::function<void(const std::string&)> onOpen;  // called with every path opened for reading, may change it
+    std::set<std::string> unreadable;               // open works, reading fails
+    size_t diskRoom = SIZE_MAX;                     // bytes all sinks together may write
+    std::set<std::string> refuseAsTarget;           // the next Replace onto each of these fails
+    std::function<void(const std::string&)> onOpen; // called with every path opened for reading, may change it
     std::function<uint32_t(const std::string&, const std::string&)> onReplace; // may refuse a rename (from, to)
-    std::function<uint32_t(const std::string&)> onRemove;  // may refuse a deletion
-    RunControl control;                              // progress and cancel of the run
+    std::function<uint32_t(const std::string&)> onRemove;                      // may refuse a deletion
+    RunControl control;                                                        // progress and cancel of the run
     int temps = 0;
 
     uint32_t Stat(const std::string& path, SourceInfo& info) override
@@ -114,7 +114,8 @@ public:
 
     bool HasTemp() const
     {
-        return std::any_of(files.begin(), files.end(), [](const auto& f) { return f.first.find(".tmp") != std::string::npos; });
+        return std::any_of(files.begin(), files.end(),
+                           [](const auto& f) { return f.first.find(".tmp") != std::string::npos; });
     }
 
 private:
@@ -165,8 +166,7 @@ CabError Archive(MemFiles& fs, const std::string& command = kProgramCommand, Arc
 void AddFiles(MemFiles& fs, const std::vector<std::string>& contents)
 {
     fs.files["C:\\Src\\respons.txt"].clear();
-    for (size_t i = 0; i < contents.size(); ++i)
-    {
+    for (size_t i = 0; i < contents.size(); ++i) {
         fs.files["C:\\Src\\f" + std::to_string(i)] = contents[i];
         fs.files["C:\\Src\\respons.txt"] += "f" + std::to_string(i) + "\n";
     }
@@ -192,9 +192,16 @@ CabError Verify(const std::string& cabinet, VerifiedCabinet& v)
 
 TEST(CommandLine, ParsesQuotedArgumentsAndGivesMalformedLinesTheirCodes)
 {
-    const struct { const char* line; int code; const char* parsed; } cases[] = { // cabinet|base|inputs...|-v size|method/window
+    const struct
+    {
+        const char* line;
+        int code;
+        const char* parsed;
+    } cases[] = {
+        // cabinet|base|inputs...|-v size|method/window
         {kProgramCommand, CAB_OK, "C:\\Out\\b.cab|C:\\Src\\|@C:\\Src\\respons.txt|0"},
-        {"-a \"C:\\x\\\" \"C:\\x\\\" a.txt \"b c.txt\" @r.txt \"-d.txt\"", CAB_OK, "C:\\x\\|C:\\x\\|a.txt|b c.txt|@r.txt|-d.txt|0"},
+        {"-a \"C:\\x\\\" \"C:\\x\\\" a.txt \"b c.txt\" @r.txt \"-d.txt\"", CAB_OK,
+         "C:\\x\\|C:\\x\\|a.txt|b c.txt|@r.txt|-d.txt|0"},
         {"-v1000000 -a x.cab C:\\Src", CAB_OK, "x.cab|C:\\Src\\|1000000"},
         {"-a x.cab \"C:\\\x83\x5C\"", CAB_OK, "x.cab|C:\\\x83\x5C\\|0"}, // "ソ": trail byte 0x5C is no backslash
         {"   \t ", CAB_E_NO_COMMAND, ""},
@@ -210,7 +217,7 @@ TEST(CommandLine, ParsesQuotedArgumentsAndGivesMalformedLinesTheirCodes)
         {"-mlzx -a x.cab C:\\ -v70000", CAB_OK, "x.cab|C:\\|70000|2/0"},
         {"-a x.cab C:\\ a.txt -mlzx15", CAB_OK, "x.cab|C:\\|a.txt|0|2/15"},
         {"-MLZX21 -a x.cab C:\\", CAB_OK, "x.cab|C:\\|0|2/21"},
-        {"/mLzX18 -mszip -a x.cab C:\\", CAB_OK, "x.cab|C:\\|0|1/0"}, // the last one counts
+        {"/mLzX18 -mszip -a x.cab C:\\", CAB_OK, "x.cab|C:\\|0|1/0"},    // the last one counts
         {"-a x.cab C:\\ \"-mszip\"", CAB_OK, "x.cab|C:\\|-mszip|0|0/0"}, // quoted: a name
         {"-mlzx14 -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
         {"-mlzx22 -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
@@ -222,8 +229,7 @@ TEST(CommandLine, ParsesQuotedArgumentsAndGivesMalformedLinesTheirCodes)
         {"-m -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
         {"-mnone -a x.cab C:\\", CAB_E_UNKNOWN_SWITCH, ""},
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         CommandLine p;
         EXPECT_EQ(c.code, ParseCommandLine(c.line, p, IsLeadByte932).code) << c.line;
         if (c.code != CAB_OK)
@@ -242,7 +248,13 @@ TEST(CommandLine, ParsesQuotedArgumentsAndGivesMalformedLinesTheirCodes)
 TEST(ResponseFile, LinesAreQuotedOrBareAndOnlyRelativeNamesInsideTheTreeAreStored)
 {
     const std::string longName(255, 'n');
-    const struct { std::string line; int code; const char* name; } cases[] = { // name as stored, null for a blank line
+    const struct
+    {
+        std::string line;
+        int code;
+        const char* name;
+    } cases[] = {
+        // name as stored, null for a blank line
         {"  \"sub/a b.txt\"\t", CAB_OK, "sub\\a b.txt"},
         {"  bare with blanks.txt  ", CAB_OK, "bare with blanks.txt"},
         {" \t ", CAB_OK, nullptr},
@@ -263,9 +275,9 @@ TEST(ResponseFile, LinesAreQuotedOrBareAndOnlyRelativeNamesInsideTheTreeAreStore
         {"sub\\..", CAB_E_PARENT_PATH, nullptr},
         {"ab:c.txt", CAB_E_BAD_NAME, nullptr},
         {"a\tb.txt", CAB_E_BAD_NAME, nullptr},
-        {"abc\x83", CAB_E_BAD_NAME, nullptr},      // lead byte without its trail
+        {"abc\x83", CAB_E_BAD_NAME, nullptr},       // lead byte without its trail
         {"a\x83\x1F.txt", CAB_E_BAD_NAME, nullptr}, // trail byte out of range
-        {"a.txt:zone", CAB_E_BAD_NAME, nullptr},      // an alternate data stream
+        {"a.txt:zone", CAB_E_BAD_NAME, nullptr},    // an alternate data stream
         {"a.txt.", CAB_E_TRAILING_DOT, nullptr},
         {"\"a.txt \"", CAB_E_TRAILING_DOT, nullptr},
         {"sub.\\a.txt", CAB_E_TRAILING_DOT, nullptr},
@@ -285,8 +297,7 @@ TEST(ResponseFile, LinesAreQuotedOrBareAndOnlyRelativeNamesInsideTheTreeAreStore
         {longName, CAB_OK, longName.c_str()},
         {std::string(256, 'n'), CAB_E_NAME_TOO_LONG, nullptr},
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         std::string name;
         bool blank = false;
@@ -303,11 +314,17 @@ TEST(ResponseFile, LinesAreQuotedOrBareAndOnlyRelativeNamesInsideTheTreeAreStore
 // No switch gives LZX with the window that fits the folder.
 TEST(Archive, WritesAVerifiedCabinetWithEveryRecordInPlaceAndFilesAsListed)
 {
-    const struct { const char* switches; uint16_t typeCompress; } methods[] = {
-        {"-mszip ", kTypeMszip}, {"", LzxTypeCompress(18)}, {"-mlzx ", LzxTypeCompress(18)}, {"-mlzx21 ", LzxTypeCompress(21)},
-    };
-    for (const auto& m : methods)
+    const struct
     {
+        const char* switches;
+        uint16_t typeCompress;
+    } methods[] = {
+        {"-mszip ", kTypeMszip},
+        {"", LzxTypeCompress(18)},
+        {"-mlzx ", LzxTypeCompress(18)},
+        {"-mlzx21 ", LzxTypeCompress(21)},
+    };
+    for (const auto& m : methods) {
         SCOPED_TRACE(m.switches);
         MemFiles fs;
         const std::string a = Bytes(kBlockSize, 1), b = Bytes(kBlockSize + 1, 2), c(100000, 'z');
@@ -318,7 +335,10 @@ TEST(Archive, WritesAVerifiedCabinetWithEveryRecordInPlaceAndFilesAsListed)
         fs.files["C:\\Src\\respons.txt"] = "\"empty.txt\"\r\n\r\n\"a.bin\"\r\nsub\\b.bin\n";
         fs.files["C:\\Src\\more.txt"] = "ro.txt";
         fs.files["C:\\Out\\b.cab"] = "old";
-        fs.onOpen = [&](const std::string& p) { if (p == "C:\\Src\\ro.txt") fs.files[p] += "grown since listed"; };
+        fs.onOpen = [&](const std::string& p) {
+            if (p == "C:\\Src\\ro.txt")
+                fs.files[p] += "grown since listed";
+        };
         ArchiveReport report;
         ASSERT_FALSE(Archive(fs, m.switches + std::string(kProgramCommand) + " @more.txt", {}, &report));
         EXPECT_FALSE(fs.HasTemp());
@@ -339,12 +359,15 @@ TEST(Archive, WritesAVerifiedCabinetWithEveryRecordInPlaceAndFilesAsListed)
             return r;
         };
         auto file = [&](uint32_t size, uint32_t offset, int attribs, const std::string& name) {
-            return le(size, 4) + le(offset, 4) + le(0, 2) + le(0x2A43, 2) + le(0x20A3, 2) + le(attribs, 2) + name + '\0';
+            return le(size, 4) + le(offset, 4) + le(0, 2) + le(0x2A43, 2) + le(0x20A3, 2) + le(attribs, 2) + name +
+                   '\0';
         };
         const std::string files = file(0, 0, 0x20, "empty.txt") + file(kBlockSize, 0, 0x20, "a.bin") +
-                                  file(kBlockSize + 1, kBlockSize, 0x20, "sub\\b.bin") + file(100000, 2 * kBlockSize + 1, 0x21, "ro.txt");
-        const std::string head = "MSCF" + le(0, 4) + le(cab.size(), 4) + le(0, 4) + le(44, 4) + le(0, 4) + "\x03\x01" + le(1, 2) +
-                                 le(4, 2) + le(0, 6) + le(44 + files.size(), 4) + le(6, 2) + le(m.typeCompress, 2) + files;
+                                  file(kBlockSize + 1, kBlockSize, 0x20, "sub\\b.bin") +
+                                  file(100000, 2 * kBlockSize + 1, 0x21, "ro.txt");
+        const std::string head = "MSCF" + le(0, 4) + le(cab.size(), 4) + le(0, 4) + le(44, 4) + le(0, 4) + "\x03\x01" +
+                                 le(1, 2) + le(4, 2) + le(0, 6) + le(44 + files.size(), 4) + le(6, 2) +
+                                 le(m.typeCompress, 2) + files;
         EXPECT_EQ(head, cab.substr(0, head.size()));
     }
 }
@@ -360,8 +383,7 @@ static void SwapWordsOnDisk(MemFiles& fs, bool checksumsMiss)
         std::string& cab = fs.files[p];
         const size_t data = static_cast<uint8_t>(cab[36]) + 256 * static_cast<uint8_t>(cab[37]) + kDataHeaderSize;
         std::swap_ranges(cab.begin() + data + 8, cab.begin() + data + 12, cab.begin() + data + 12);
-        if (checksumsMiss)
-        {
+        if (checksumsMiss) {
             VerifiedCabinet v;
             MemorySource src(cab);
             EXPECT_FALSE(VerifyCabinet(src, v, false));
@@ -372,50 +394,90 @@ static void SwapWordsOnDisk(MemFiles& fs, bool checksumsMiss)
 TEST(Archive, EveryFailureAndCancelLeavesTheTargetsAndNoTemporaryFile)
 {
     const char* set = "-v100000 ";
-    const struct { const char* name; int code; std::function<void(MemFiles&)> setup; const char* prefix; } cases[] = {
-        {"missing file", CAB_E_SOURCE_OPEN, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "gone.txt\n"; }, nullptr},
+    const struct
+    {
+        const char* name;
+        int code;
+        std::function<void(MemFiles&)> setup;
+        const char* prefix;
+    } cases[] = {
+        {"missing file", CAB_E_SOURCE_OPEN, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "gone.txt\n"; },
+         nullptr},
         {"folder listed", CAB_E_SOURCE_IS_FOLDER,
-         [](MemFiles& fs) { fs.folders.insert("C:\\Src\\sub\\"); fs.files["C:\\Src\\respons.txt"] += "sub\n"; }, nullptr},
-        {"file shrunk since listed", CAB_E_SOURCE_CHANGED, [](MemFiles& fs) { fs.onOpen = [&fs](const std::string& p) { if (p == "C:\\Src\\f1") fs.files[p] = "123"; }; }, nullptr},
+         [](MemFiles& fs) {
+             fs.folders.insert("C:\\Src\\sub\\");
+             fs.files["C:\\Src\\respons.txt"] += "sub\n";
+         },
+         nullptr},
+        {"file shrunk since listed", CAB_E_SOURCE_CHANGED,
+         [](MemFiles& fs) {
+             fs.onOpen = [&fs](const std::string& p) {
+                 if (p == "C:\\Src\\f1")
+                     fs.files[p] = "123";
+             };
+         },
+         nullptr},
         {"unreadable file", CAB_E_SOURCE_READ, [](MemFiles& fs) { fs.unreadable.insert("C:\\Src\\f1"); }, nullptr},
         {"disk full", CAB_E_WRITE, [](MemFiles& fs) { fs.diskRoom = 2000; }, nullptr},
         {"rename refused", CAB_E_REPLACE, [](MemFiles& fs) { fs.refuseAsTarget.insert("C:\\Out\\b.cab"); }, nullptr},
-        {"empty response", CAB_E_NO_FILES, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] = "\r\n\r\n"; }, nullptr},
+        {"empty response", CAB_E_NO_FILES, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] = "\r\n\r\n"; },
+         nullptr},
         {"no response", CAB_E_RESPONSE_OPEN, [](MemFiles& fs) { fs.files.erase("C:\\Src\\respons.txt"); }, nullptr},
-        {"unreadable response", CAB_E_RESPONSE_READ, [](MemFiles& fs) { fs.unreadable.insert("C:\\Src\\respons.txt"); }, nullptr},
-        {"parent path", CAB_E_PARENT_PATH, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\"..\\x.txt\"\n"; }, nullptr},
+        {"unreadable response", CAB_E_RESPONSE_READ, [](MemFiles& fs) { fs.unreadable.insert("C:\\Src\\respons.txt"); },
+         nullptr},
+        {"parent path", CAB_E_PARENT_PATH, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\"..\\x.txt\"\n"; },
+         nullptr},
         {"endless line", CAB_E_NAME_TOO_LONG,
          [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += std::string(100000, 'n'); }, nullptr},
-        {"file over the folder size", CAB_E_FILE_TOO_LARGE, [](MemFiles& fs) { fs.files["C:\\Src\\f1"] = Bytes(130001, 9); }, nullptr},
-        {"file over the cabinet size", CAB_E_FILE_TOO_LARGE, [](MemFiles& fs) { fs.files["C:\\Src\\f1"] = Bytes(99900, 9); }, set},
+        {"file over the folder size", CAB_E_FILE_TOO_LARGE,
+         [](MemFiles& fs) { fs.files["C:\\Src\\f1"] = Bytes(130001, 9); }, nullptr},
+        {"file over the cabinet size", CAB_E_FILE_TOO_LARGE,
+         [](MemFiles& fs) { fs.files["C:\\Src\\f1"] = Bytes(99900, 9); }, set},
         // Stored, 95,000 bytes fit; as three LZX frames of up to 6,144 bytes more each they may not.
-        {"LZX: file over the cabinet at worst", CAB_E_FILE_TOO_LARGE, [](MemFiles& fs) { fs.files["C:\\Src\\f1"] = Bytes(95000, 9); }, set},
+        {"LZX: file over the cabinet at worst", CAB_E_FILE_TOO_LARGE,
+         [](MemFiles& fs) { fs.files["C:\\Src\\f1"] = Bytes(95000, 9); }, set},
         {"set: second cabinet over the disk", CAB_E_WRITE, [](MemFiles& fs) { fs.diskRoom = 80000; }, set},
-        {"MSZIP set: second cabinet over the disk", CAB_E_WRITE, [](MemFiles& fs) { fs.diskRoom = 80000; }, "-v100000 -mszip "},
-        {"set: last rename refused", CAB_E_REPLACE, [](MemFiles& fs) { fs.refuseAsTarget.insert("C:\\Out\\b_2.cab"); }, set},
-        {"set: first rename refused", CAB_E_REPLACE, [](MemFiles& fs) { fs.refuseAsTarget.insert("C:\\Out\\b.cab"); }, set},
+        {"MSZIP set: second cabinet over the disk", CAB_E_WRITE, [](MemFiles& fs) { fs.diskRoom = 80000; },
+         "-v100000 -mszip "},
+        {"set: last rename refused", CAB_E_REPLACE, [](MemFiles& fs) { fs.refuseAsTarget.insert("C:\\Out\\b_2.cab"); },
+         set},
+        {"set: first rename refused", CAB_E_REPLACE, [](MemFiles& fs) { fs.refuseAsTarget.insert("C:\\Out\\b.cab"); },
+         set},
         {"no target folder", CAB_E_TEMP_CREATE, [](MemFiles& fs) { fs.folders.erase("C:\\Out\\"); }, nullptr},
         {"cancelled before it starts", CAB_E_CANCELLED, [](MemFiles& fs) { fs.control.cancel = true; }, nullptr},
-        {"cancelled while writing", CAB_E_CANCELLED, [](MemFiles& fs) {
+        {"cancelled while writing", CAB_E_CANCELLED,
+         [](MemFiles& fs) {
              fs.onOpen = [&fs](const std::string& p) { fs.control.cancel = fs.control.cancel || p == "C:\\Src\\f1"; };
-         }, nullptr},
-        {"cancelled while verifying", CAB_E_CANCELLED, [](MemFiles& fs) {
-             fs.onOpen = [&fs](const std::string& p) { fs.control.cancel = fs.control.cancel || p.find(".tmp") != std::string::npos; };
-         }, nullptr},
-        {"bad line", CAB_E_RESPONSE_SYNTAX, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\r\n\"b.txt\" x\r\n"; }, nullptr},
-        {"device name", CAB_E_DEVICE_NAME, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\r\nsub\\AUX.txt\r\n"; }, nullptr},
-        {"trailing dot", CAB_E_TRAILING_DOT, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\r\nf0.\r\n"; }, nullptr},
-        {"out of memory reading ahead", CAB_E_NO_MEMORY, [](MemFiles& fs) {
-             fs.onOpen = [](const std::string& p) { if (p == "C:\\Src\\f1") throw std::bad_alloc(); };
-         }, nullptr},
+         },
+         nullptr},
+        {"cancelled while verifying", CAB_E_CANCELLED,
+         [](MemFiles& fs) {
+             fs.onOpen = [&fs](const std::string& p) {
+                 fs.control.cancel = fs.control.cancel || p.find(".tmp") != std::string::npos;
+             };
+         },
+         nullptr},
+        {"bad line", CAB_E_RESPONSE_SYNTAX,
+         [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\r\n\"b.txt\" x\r\n"; }, nullptr},
+        {"device name", CAB_E_DEVICE_NAME,
+         [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\r\nsub\\AUX.txt\r\n"; }, nullptr},
+        {"trailing dot", CAB_E_TRAILING_DOT, [](MemFiles& fs) { fs.files["C:\\Src\\respons.txt"] += "\r\nf0.\r\n"; },
+         nullptr},
+        {"out of memory reading ahead", CAB_E_NO_MEMORY,
+         [](MemFiles& fs) {
+             fs.onOpen = [](const std::string& p) {
+                 if (p == "C:\\Src\\f1")
+                     throw std::bad_alloc();
+             };
+         },
+         nullptr},
         {"MSZIP words swapped on the disk (block checksums unchanged)", CAB_E_VERIFY_FAILED,
          [](MemFiles& fs) { SwapWordsOnDisk(fs, true); }, "-mszip "},
         {"LZX words swapped on the disk (block checksums unchanged)", CAB_E_VERIFY_FAILED,
          [](MemFiles& fs) { SwapWordsOnDisk(fs, false); }, nullptr},
     };
     std::vector<RunPhase> cancelledIn;
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         MemFiles fs;
         AddFiles(fs, {Bytes(50000, 1), Bytes(50000, 2)});
@@ -430,7 +492,8 @@ TEST(Archive, EveryFailureAndCancelLeavesTheTargetsAndNoTemporaryFile)
         EXPECT_EQ("old 1", fs.files["C:\\Out\\b.cab"]);
         EXPECT_EQ("old 2", fs.files["C:\\Out\\b_2.cab"]);
         EXPECT_FALSE(fs.HasTemp());
-        const bool badLine = c.code == CAB_E_RESPONSE_SYNTAX || c.code == CAB_E_DEVICE_NAME || c.code == CAB_E_TRAILING_DOT;
+        const bool badLine =
+            c.code == CAB_E_RESPONSE_SYNTAX || c.code == CAB_E_DEVICE_NAME || c.code == CAB_E_TRAILING_DOT;
         EXPECT_TRUE(!badLine || (e.line == 4 && e.responseFile == "C:\\Src\\respons.txt")) << e.line;
         if (c.code == CAB_E_CANCELLED)
             cancelledIn.push_back(fs.control.phase);
@@ -471,34 +534,33 @@ TEST(Archive, TheSameBytesForAnyNumberOfReadingAndCompressingThreads)
     std::string all;
     for (const std::string& c : contents)
         all += c;
-    for (const char* method : {"-mszip ", "-mlzx "})
-    {
-    std::string first;
-    for (unsigned threads : {1u, 2u, 3u})
-        for (unsigned readers : {1u, 2u, 4u})
-        {
-            SCOPED_TRACE(method + std::to_string(threads) + " compressing, " + std::to_string(readers) + " reading");
-            ArchiveOptions options;
-            options.threads = threads;
-            options.readers = readers;
-            options.folderLimit = 1000000;
-            options.lzxFolderBytes = 400000; // LZX folders end earlier than MSZIP ones
-            ASSERT_FALSE(Archive(fs, method + std::string(kProgramCommand), options));
-            const std::string cab = fs.files["C:\\Out\\b.cab"];
-            if (first.empty())
-                first = cab;
-            EXPECT_TRUE(cab == first);
-            VerifiedCabinet v;
-            ASSERT_FALSE(Verify(cab, v));
-            size_t at = 0;
-            for (const auto& f : v.folders)
-            {
-                EXPECT_EQ(crc32(0, reinterpret_cast<const Bytef*>(all.data() + at), static_cast<uInt>(f.bytes)), f.crc);
-                at += f.bytes;
+    for (const char* method : {"-mszip ", "-mlzx "}) {
+        std::string first;
+        for (unsigned threads : {1u, 2u, 3u})
+            for (unsigned readers : {1u, 2u, 4u}) {
+                SCOPED_TRACE(method + std::to_string(threads) + " compressing, " + std::to_string(readers) +
+                             " reading");
+                ArchiveOptions options;
+                options.threads = threads;
+                options.readers = readers;
+                options.folderLimit = 1000000;
+                options.lzxFolderBytes = 400000; // LZX folders end earlier than MSZIP ones
+                ASSERT_FALSE(Archive(fs, method + std::string(kProgramCommand), options));
+                const std::string cab = fs.files["C:\\Out\\b.cab"];
+                if (first.empty())
+                    first = cab;
+                EXPECT_TRUE(cab == first);
+                VerifiedCabinet v;
+                ASSERT_FALSE(Verify(cab, v));
+                size_t at = 0;
+                for (const auto& f : v.folders) {
+                    EXPECT_EQ(crc32(0, reinterpret_cast<const Bytef*>(all.data() + at), static_cast<uInt>(f.bytes)),
+                              f.crc);
+                    at += f.bytes;
+                }
+                EXPECT_EQ(all.size(), at);
+                EXPECT_LT(method[2] == 'l' ? 4u : 1u, v.folders.size());
             }
-            EXPECT_EQ(all.size(), at);
-            EXPECT_LT(method[2] == 'l' ? 4u : 1u, v.folders.size());
-        }
     }
 }
 
@@ -507,17 +569,26 @@ TEST(Archive, TheSameBytesForAnyNumberOfReadingAndCompressingThreads)
 // names that Windows takes for one file are refused at the later line.
 TEST(Archive, StoresTrueNamesAndRefusesOneNameListedTwice)
 {
-    const struct { const char* what; std::string listing; int code; uint32_t line; std::string table; } cases[] = {
+    const struct
+    {
+        const char* what;
+        std::string listing;
+        int code;
+        uint32_t line;
+        std::string table;
+    } cases[] = {
         {"short names resolved", "CAFE~1.MD\r\n\x95\x5C.txt\r\nSUB~1\\X~1.TXT\r\n", CAB_OK, 0,
-         "\xA0" "caf\xC3\xA9.md|\x20\x95\x5C.txt|\xA0\xED\x95\x9C\\x" + std::string(250, 'x') + "|"},
+         "\xA0"
+         "caf\xC3\xA9.md|\x20\x95\x5C.txt|\xA0\xED\x95\x9C\\x" +
+             std::string(250, 'x') + "|"},
         {"case differs", "a.txt\r\nb.txt\r\nA.TXT\r\n", CAB_E_DUPLICATE_NAME, 3, ""},
         {"in a folder", "sub\\a.txt\r\nSUB\\a.txt\r\n", CAB_E_DUPLICATE_NAME, 2, ""},
         {"a short name and its long name", "a.txt\r\nCAFE~1.MD\r\nCAFE~2.MD\r\n", CAB_E_DUPLICATE_NAME, 3, ""},
-        {"trail bytes that look like letters differ", "\x83\x61\r\n\x83\x41\r\n", CAB_OK, 0, "\x20\x83\x61|\x20\x83\x41|"},
+        {"trail bytes that look like letters differ", "\x83\x61\r\n\x83\x41\r\n", CAB_OK, 0,
+         "\x20\x83\x61|\x20\x83\x41|"},
         {"the same line twice", "a.txt\r\na.txt\r\n", CAB_E_DUPLICATE_NAME, 2, ""},
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         MemFiles fs;
         for (const char* name : {"a.txt", "A.TXT", "b.txt", "CAFE~1.MD", "CAFE~2.MD", "\x95\x5C.txt", "SUB~1\\X~1.TXT",
@@ -537,8 +608,7 @@ TEST(Archive, StoresTrueNamesAndRefusesOneNameListedTwice)
         const std::string cab = fs.files["C:\\Out\\b.cab"];
         std::string table;
         size_t at = cab[16] & 0xFF;
-        for (int i = 0; i < (cab[28] & 0xFF); ++i)
-        {
+        for (int i = 0; i < (cab[28] & 0xFF); ++i) {
             const size_t end = cab.find('\0', at + 16);
             table += cab[at + 14] + cab.substr(at + 16, end - at - 16) + "|";
             at = end + 1;
@@ -548,7 +618,8 @@ TEST(Archive, StoresTrueNamesAndRefusesOneNameListedTwice)
     MemFiles fs;
     fs.files["C:\\Src\\a.txt"] = "a";
     fs.longNames["a.txt"] = {std::string(256, 'n'), true};
-    EXPECT_EQ(CAB_E_NAME_TOO_LONG, Archive(fs, "-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" a.txt").code) << "a stored name past 255 bytes";
+    EXPECT_EQ(CAB_E_NAME_TOO_LONG, Archive(fs, "-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" a.txt").code)
+        << "a stored name past 255 bytes";
     fs.longNames.clear();
     fs.files["C:\\Src\\A.txt"] = "A";
     CabError e = Archive(fs, "-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" a.txt A.txt");
@@ -558,21 +629,27 @@ TEST(Archive, StoresTrueNamesAndRefusesOneNameListedTwice)
 
 TEST(Archive, TargetsThatNameAFolderAreRefusedBeforeAnySourceIsRead)
 {
-    const struct { const char* command; const char* folder; } cases[] = {
+    const struct
+    {
+        const char* command;
+        const char* folder;
+    } cases[] = {
         {"-a \"C:\\Out\\b.cab\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", "C:\\Out\\b.cab\\"},
         {"-v100000 -a \"C:\\Out\\b.cab\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", "C:\\Out\\b_2.cab\\"},
         {"-a \"C:\\Out\\\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", nullptr},
         {"-a \"C:\\Out/\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\"", nullptr},
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
         MemFiles fs;
         AddFiles(fs, {Bytes(50000, 1), Bytes(50000, 2)});
         if (c.folder)
             fs.folders.insert(c.folder);
         std::vector<std::string> opened;
-        fs.onOpen = [&](const std::string& p) { if (p.find("respons") == std::string::npos) opened.push_back(p); };
+        fs.onOpen = [&](const std::string& p) {
+            if (p.find("respons") == std::string::npos)
+                opened.push_back(p);
+        };
         EXPECT_EQ(CAB_E_TARGET_IS_FOLDER, Archive(fs, c.command).code);
         EXPECT_EQ(std::vector<std::string>(), opened);
     }
@@ -580,48 +657,53 @@ TEST(Archive, TargetsThatNameAFolderAreRefusedBeforeAnySourceIsRead)
 
 TEST(Archive, ASetIsLinkedByNameAndEveryStepOfPuttingItInPlaceIsReported)
 {
-    auto holds = [](MemFiles& fs, const std::string& p, const char* text) { return fs.files.count(p) && fs.files[p] == text; };
-    const struct { const char* name; int code; std::function<void(MemFiles&)> setup; } cases[] = {
+    auto holds = [](MemFiles& fs, const std::string& p, const char* text) {
+        return fs.files.count(p) && fs.files[p] == text;
+    };
+    const struct
+    {
+        const char* name;
+        int code;
+        std::function<void(MemFiles&)> setup;
+    } cases[] = {
         {"replaced", CAB_OK, [](MemFiles&) {}},
-        {"an old member cannot be put back", CAB_E_RESTORE, [&](MemFiles& fs) {
+        {"an old member cannot be put back", CAB_E_RESTORE,
+         [&](MemFiles& fs) {
              fs.refuseAsTarget.insert("C:\\Out\\b_2.cab");
              fs.onReplace = [&](const std::string& from, const std::string&) {
                  return from.find(".tmp") != std::string::npos && holds(fs, from, "old 1") ? 5u : 0u;
              };
          }},
-        {"an old member cannot be deleted", CAB_E_CLEANUP, [&](MemFiles& fs) {
-             fs.onRemove = [&](const std::string& p) { return holds(fs, p, "old 1") ? 32u : 0u; };
-         }},
+        {"an old member cannot be deleted", CAB_E_CLEANUP,
+         [&](MemFiles& fs) { fs.onRemove = [&](const std::string& p) { return holds(fs, p, "old 1") ? 32u : 0u; }; }},
     };
     for (const char* method : {"-mszip ", ""})
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.name + std::string(" ") + method);
-        MemFiles fs;
-        AddFiles(fs, {Bytes(50000, 1), Bytes(50000, 2)});
-        fs.files["C:\\Out\\b.cab"] = "old 1";
-        fs.files["C:\\Out\\b_2.cab"] = "old 2";
-        c.setup(fs);
-        CabError e = Archive(fs, std::string("-v100000 ") + method + kProgramCommand);
-        EXPECT_EQ(c.code, e.code);
-        // The error names the temporary file that still holds the old member.
-        if (c.code != CAB_OK)
-        {
-            EXPECT_TRUE(e.file.find(".tmp") != std::string::npos && holds(fs, e.file, "old 1")) << e.file;
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name + std::string(" ") + method);
+            MemFiles fs;
+            AddFiles(fs, {Bytes(50000, 1), Bytes(50000, 2)});
+            fs.files["C:\\Out\\b.cab"] = "old 1";
+            fs.files["C:\\Out\\b_2.cab"] = "old 2";
+            c.setup(fs);
+            CabError e = Archive(fs, std::string("-v100000 ") + method + kProgramCommand);
+            EXPECT_EQ(c.code, e.code);
+            // The error names the temporary file that still holds the old member.
+            if (c.code != CAB_OK) {
+                EXPECT_TRUE(e.file.find(".tmp") != std::string::npos && holds(fs, e.file, "old 1")) << e.file;
+            }
+            if (c.code == CAB_E_RESTORE) {
+                EXPECT_EQ("old 2", fs.files["C:\\Out\\b_2.cab"]);
+                EXPECT_FALSE(fs.files.count("C:\\Out\\b.cab"));
+                continue;
+            }
+            VerifiedCabinet first, second;
+            ASSERT_FALSE(Verify(fs.files["C:\\Out\\b.cab"], first));
+            ASSERT_FALSE(Verify(fs.files["C:\\Out\\b_2.cab"], second));
+            EXPECT_EQ(*method ? kTypeMszip : LzxTypeCompress(16), CabFolderType(fs.files["C:\\Out\\b_2.cab"]));
+            EXPECT_EQ("b_2.cab|b_2.cab||",
+                      first.nextName + "|" + first.nextDisk + "|" + first.prevName + "|" + first.prevDisk);
+            EXPECT_EQ("|b.cab|b.cab", second.nextName + "|" + second.prevName + "|" + second.prevDisk);
         }
-        if (c.code == CAB_E_RESTORE)
-        {
-            EXPECT_EQ("old 2", fs.files["C:\\Out\\b_2.cab"]);
-            EXPECT_FALSE(fs.files.count("C:\\Out\\b.cab"));
-            continue;
-        }
-        VerifiedCabinet first, second;
-        ASSERT_FALSE(Verify(fs.files["C:\\Out\\b.cab"], first));
-        ASSERT_FALSE(Verify(fs.files["C:\\Out\\b_2.cab"], second));
-        EXPECT_EQ(*method ? kTypeMszip : LzxTypeCompress(16), CabFolderType(fs.files["C:\\Out\\b_2.cab"]));
-        EXPECT_EQ("b_2.cab|b_2.cab||", first.nextName + "|" + first.nextDisk + "|" + first.prevName + "|" + first.prevDisk);
-        EXPECT_EQ("|b.cab|b.cab", second.nextName + "|" + second.prevName + "|" + second.prevDisk);
-    }
 }
 
 TEST(Writer, ACabinetIsNeverWrittenPastItsLimit)
@@ -665,8 +747,7 @@ TEST(Verifier, DamagedCabinetsAreRejected)
         ASSERT_EQ(CAB_E_VERIFY_FAILED, Verify(good.substr(0, n), v).code) << n;
 
     // Every byte counts but the set ID and the file table (bytes 44 to 82: two records, names "f0" and "f1").
-    for (size_t i = 0; i < good.size(); ++i)
-    {
+    for (size_t i = 0; i < good.size(); ++i) {
         if ((i >= 32 && i < 34) || (i >= 44 && i < 82))
             continue;
         std::string bad = good;
@@ -708,12 +789,11 @@ std::string LzxCabinet(const std::string& content, int windowBits)
     CabWriter writer(sink, layout);
     EXPECT_FALSE(writer.BeginFolder(LzxTypeCompress(windowBits)));
     LzxFrame frame;
-    while (encoder.TakeFrame(frame))
-    {
+    while (encoder.TakeFrame(frame)) {
         const uint16_t cbData = static_cast<uint16_t>(frame.data.size());
         const uint16_t cbUncomp = static_cast<uint16_t>(frame.uncompressed);
-        EXPECT_FALSE(writer.AddBlock(frame.data.data(), cbData, cbUncomp,
-                                     DataChecksum(frame.data.data(), cbData, cbUncomp)));
+        EXPECT_FALSE(
+            writer.AddBlock(frame.data.data(), cbData, cbUncomp, DataChecksum(frame.data.data(), cbData, cbUncomp)));
     }
     CabFile rec;
     rec.cbFile = static_cast<uint32_t>(content.size());
@@ -729,8 +809,7 @@ TEST(Verifier, LzxFoldersAreWrittenWithTheirWindowAndDecodedOnReadBack)
     const std::string content = Bytes(50000, 5) + std::string(70000, 'x') + Bytes(3000, 6);
     const uint32_t crc = static_cast<uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size())));
-    for (int bits : {15, 17, 21})
-    {
+    for (int bits : {15, 17, 21}) {
         const std::string cab = LzxCabinet(content, bits);
         CabFolder folder;
         DecodeFolder(reinterpret_cast<const uint8_t*>(cab.data()) + kHeaderSize, folder);
@@ -746,8 +825,7 @@ TEST(Verifier, LzxFoldersAreWrittenWithTheirWindowAndDecodedOnReadBack)
     const std::string good = LzxCabinet(content, 17);
     const size_t data = kHeaderSize + kFolderSize + kFileFixedSize + sizeof("f0");
     const size_t cbData = static_cast<uint8_t>(good[data + 4]) | static_cast<uint8_t>(good[data + 5]) << 8;
-    for (size_t at : {size_t(0), size_t(1), cbData / 2, cbData - 1})
-    {
+    for (size_t at : {size_t(0), size_t(1), cbData / 2, cbData - 1}) {
         std::string bad = good;
         bad[data + kDataHeaderSize + at] = static_cast<char>(bad[data + kDataHeaderSize + at] ^ 0x21);
         const uint8_t* payload = reinterpret_cast<const uint8_t*>(bad.data()) + data + kDataHeaderSize;

@@ -120,8 +120,7 @@ std::string FileTable(const std::string& cab)
         return "<no cabinet>";
     std::string table;
     size_t at = static_cast<unsigned char>(cab[16]) | static_cast<unsigned char>(cab[17]) << 8;
-    for (int i = 0; i < (static_cast<unsigned char>(cab[28]) | static_cast<unsigned char>(cab[29]) << 8); ++i)
-    {
+    for (int i = 0; i < (static_cast<unsigned char>(cab[28]) | static_cast<unsigned char>(cab[29]) << 8); ++i) {
         const size_t end = cab.find('\0', at + 16);
         if (end == std::string::npos)
             return table + "<cut>";
@@ -164,19 +163,20 @@ TEST_F(Dll, TheProgressWindowKeepsItsOwnerDisabledAndCancels)
         char caption[256] = "", button[256] = "";
         GetWindowTextA(progress, caption, sizeof(caption));
         GetDlgItemTextA(progress, IDCANCEL, button, sizeof(button));
-        seen = std::string(IsWindowEnabled(owner) ? "enabled " : "disabled ") + std::to_string(length) + " " + caption + "|" + button;
+        seen = std::string(IsWindowEnabled(owner) ? "enabled " : "disabled ") + std::to_string(length) + " " + caption +
+               "|" + button;
         // Every text in the system's message font, as in the program's dialogs.
         NONCLIENTMETRICSA metrics = {};
         metrics.cbSize = sizeof(metrics);
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-        for (int id : {100, 102, IDCANCEL})
-        {
+        for (int id : {100, 102, IDCANCEL}) {
             DWORD_PTR font = 0;
             SendMessageTimeoutA(GetDlgItem(progress, id), WM_GETFONT, 0, 0, SMTO_NORMAL, 5000, &font);
             LOGFONTA used = {};
             GetObjectA(reinterpret_cast<HFONT>(font), sizeof(used), &used);
             // Under Wine the stock GUI font has the same LOGFONT, so its handle is told apart too.
-            if (used.lfHeight != metrics.lfMessageFont.lfHeight || std::strcmp(used.lfFaceName, metrics.lfMessageFont.lfFaceName) != 0 ||
+            if (used.lfHeight != metrics.lfMessageFont.lfHeight ||
+                std::strcmp(used.lfFaceName, metrics.lfMessageFont.lfFaceName) != 0 ||
                 reinterpret_cast<HGDIOBJ>(font) == GetStockObject(DEFAULT_GUI_FONT))
                 seen += " font of " + std::to_string(id) + ": " + used.lfFaceName + " " + std::to_string(used.lfHeight);
         }
@@ -228,8 +228,7 @@ TEST_F(Dll, TheBufferIsNeverOverrunAndIsCutAtAWholeCharacter)
 {
     EXPECT_EQ(CAB_E_NO_COMMAND, m_cab(nullptr, nullptr, nullptr, 0));
     EXPECT_EQ(CAB_E_UNTERMINATED_QUOTE, m_cab(nullptr, "-a \"", nullptr, 0));
-    for (DWORD size : {1u, 2u, 7u, 8u, 30u})
-    {
+    for (DWORD size : {1u, 2u, 7u, 8u, 30u}) {
         char out[64];
         std::memset(out, 0x7E, sizeof(out));
         EXPECT_EQ(CAB_E_SOURCE_OPEN, m_cab(nullptr, ("-a x.cab \"" + m_dir + "\" missing.txt").c_str(), out, size));
@@ -250,11 +249,22 @@ TEST_F(Dll, TheBufferIsNeverOverrunAndIsCutAtAWholeCharacter)
 TEST_F(Dll, ShortNamesAreStoredUnderTheirTrueNames)
 {
     const std::wstring src = ToWide(m_dir + "src\\");
-    const struct { const wchar_t* name; const char* stored; int attribs; } files[] = {
+    const struct
+    {
+        const wchar_t* name;
+        const char* stored;
+        int attribs;
+    } files[] = {
         {L"caf\u00e9.md", "caf\xC3\xA9.md", 0xA0},
-        {L"\u00dcber.txt", "\xC3\x9C" "ber.txt", 0xA0},
+        {L"\u00dcber.txt",
+         "\xC3\x9C"
+         "ber.txt",
+         0xA0},
         {L"smile\U0001F600.txt", "smile\xF0\x9F\x98\x80.txt", 0xA0},
-        {L"\ud55c\uad6ddir\\x.txt", "\xED\x95\x9C\xEA\xB5\xAD" "dir\\x.txt", 0xA0},
+        {L"\ud55c\uad6ddir\\x.txt",
+         "\xED\x95\x9C\xEA\xB5\xAD"
+         "dir\\x.txt",
+         0xA0},
         {L"\u8868.txt", "表.txt", 0x20},
         {L"a~b.txt", "a~b.txt", 0x20},
     };
@@ -262,9 +272,9 @@ TEST_F(Dll, ShortNamesAreStoredUnderTheirTrueNames)
     wchar_t shortSrc[MAX_PATH] = L"";
     ASSERT_NE(0u, GetShortPathNameW(src.c_str(), shortSrc, MAX_PATH));
     std::string list, expected;
-    for (const auto& f : files)
-    {
-        HANDLE h = CreateFileW((src + f.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    for (const auto& f : files) {
+        HANDLE h = CreateFileW((src + f.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE,
+                               nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, h);
         CloseHandle(h);
         wchar_t shortPath[MAX_PATH] = L"";
@@ -283,13 +293,16 @@ TEST_F(Dll, ShortNamesAreStoredUnderTheirTrueNames)
     std::string lower = first;
     for (char& c : lower)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const struct { std::string listing; const char* line; } twice[] = {
+    const struct
+    {
+        std::string listing;
+        const char* line;
+    } twice[] = {
         {first + lower, "2行目"},
         {first + "\"a.txt\"\r\n\"A.TXT\"\r\n", "3行目"},
         {"\"b.txt\"\r\n\"a~b.txt\"\r\n" + first + "\"A~B.TXT\"\r\n", "4行目"},
     };
-    for (const auto& t : twice)
-    {
+    for (const auto& t : twice) {
         Write("list.txt", t.listing);
         EXPECT_EQ(CAB_E_DUPLICATE_NAME, Call(m_command)) << m_out;
         EXPECT_NE(nullptr, std::strstr(m_out, t.line)) << m_out;
@@ -302,14 +315,19 @@ TEST_F(Dll, ShortNamesAreStoredUnderTheirTrueNames)
 TEST_F(Dll, NamesWindowsCannotCreateAndATargetThatIsAFolderAreRefusedWithTheirLine)
 {
     const std::string rest = " \"" + m_dir + "src\\\" \"@" + m_dir + "list.txt\"";
-    const struct { std::string target; const char* list; int code; const char* shown; } cases[] = {
+    const struct
+    {
+        std::string target;
+        const char* list;
+        int code;
+        const char* shown;
+    } cases[] = {
         {m_dir + "out", "a.txt\r\n", CAB_E_TARGET_IS_FOLDER, "out"},
         {m_dir + "out\\", "a.txt\r\n", CAB_E_TARGET_IS_FOLDER, "out\\"},
-        {m_dir + "out\\keep.cab", "a.txt\r\nsub\\AUX.txt\r\n", CAB_E_DEVICE_NAME, "sub\\AUX.txt (" },
+        {m_dir + "out\\keep.cab", "a.txt\r\nsub\\AUX.txt\r\n", CAB_E_DEVICE_NAME, "sub\\AUX.txt ("},
         {m_dir + "out\\keep.cab", "\r\n\"a.txt.\"\r\n", CAB_E_TRAILING_DOT, "a.txt. ("},
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.target + " " + c.list);
         Write("list.txt", c.list);
         EXPECT_EQ(c.code, Call("-a \"" + c.target + "\"" + rest)) << m_out;

@@ -32,8 +32,7 @@ int main(int argc, char** argv)
     cab32::ArchiveOptions options;
     options.lead = cab32::IsAnsiLeadByte;
     bool profile = false;
-    for (int i = 1; i + 1 < argc; ++i)
-    {
+    for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--profile") == 0)
             profile = true;
         else if (std::strcmp(argv[i], "--threads") == 0)
@@ -55,8 +54,7 @@ int main(int argc, char** argv)
     while (!command.empty() && (command.back() == '\n' || command.back() == '\r'))
         command.pop_back();
 
-    if (options.threads != 0 || profile)
-    {
+    if (options.threads != 0 || profile) {
         cab32::Win32Files files;
         cab32::ArchiveReport report;
         cab32::CabError e = cab32::RunCommand(command, files, options, report);
@@ -66,8 +64,8 @@ int main(int argc, char** argv)
         return 0;
     }
     HMODULE dll = LoadLibraryA("CAB32.dll");
-    CabEntry cab = dll ? reinterpret_cast<CabEntry>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(1))))
-                       : nullptr;
+    CabEntry cab =
+        dll ? reinterpret_cast<CabEntry>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(1)))) : nullptr;
     if (cab == nullptr)
         return 101;
     PROCESS_MEMORY_COUNTERS before = {}, after = {};
@@ -85,7 +83,7 @@ int main(int argc, char** argv)
     if (output[1023] != 0x7E)
         std::printf("BUFFER OVERRUN\n");
     std::printf("peak working set %llu KiB -> %llu KiB, peak private %llu KiB -> %llu KiB\n",
-                before.PeakWorkingSetSize / 1024ull, after.PeakWorkingSetSize / 1024ull, before.PeakPagefileUsage / 1024ull,
-                after.PeakPagefileUsage / 1024ull);
+                before.PeakWorkingSetSize / 1024ull, after.PeakWorkingSetSize / 1024ull,
+                before.PeakPagefileUsage / 1024ull, after.PeakPagefileUsage / 1024ull);
     return 0;
 }

@@ -18,8 +18,8 @@
 
 namespace {
 
-std::atomic<size_t> g_failExact{0};    // an allocation of this size fails
-std::atomic<size_t> g_failAtLeast{0};  // an allocation of at least this size fails (0: none)
+std::atomic<size_t> g_failExact{0};   // an allocation of this size fails
+std::atomic<size_t> g_failAtLeast{0}; // an allocation of at least this size fails (0: none)
 std::thread::id g_testThread;
 
 } // namespace
@@ -52,8 +52,7 @@ class Files : public cab32::FileOpener
 public:
     Files()
     {
-        for (int i = 0; i < 12; ++i)
-        {
+        for (int i = 0; i < 12; ++i) {
             m_files["C:\\Src\\f" + std::to_string(i)] = std::string(50000, static_cast<char>('a' + i));
             m_files["C:\\Src\\r.txt"] += "f" + std::to_string(i) + "\n";
         }
@@ -73,7 +72,8 @@ public:
         return 0;
     }
 
-    uint32_t OpenRead(const std::string& path, std::unique_ptr<cab32::ByteSource>& file, cab32::SourceInfo& info) override
+    uint32_t OpenRead(const std::string& path, std::unique_ptr<cab32::ByteSource>& file,
+                      cab32::SourceInfo& info) override
     {
         if (uint32_t err = Stat(path, info))
             return err;
@@ -143,11 +143,14 @@ TEST(OutOfMemory, ACompressingWorkerThatCannotAllocateEndsTheRunWithAnError)
 {
     g_testThread = std::this_thread::get_id();
     // MSZIP: a worker's block buffer. LZX: the 600,000-byte folder's encoder (its 2^20 chain links take 4 MiB).
-    const struct { const char* method; size_t exact; size_t atLeast; } cases[] = {
-        {"-mszip ", cab32::kBlockSize, 0}, {"-mlzx ", 0, 4u << 20}};
+    const struct
+    {
+        const char* method;
+        size_t exact;
+        size_t atLeast;
+    } cases[] = {{"-mszip ", cab32::kBlockSize, 0}, {"-mlzx ", 0, 4u << 20}};
     for (const auto& c : cases)
-        for (unsigned threads : {1u, 2u})
-        {
+        for (unsigned threads : {1u, 2u}) {
             Files files;
             cab32::ArchiveOptions options;
             options.threads = threads;

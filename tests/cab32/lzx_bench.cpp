@@ -30,8 +30,8 @@ double Seconds(std::chrono::steady_clock::time_point since)
 
 void Report(const char* what, size_t in, size_t out, double seconds)
 {
-    std::printf("%-28s %8.1f MB/s  %6.2f %%  (%zu -> %zu bytes, %.2f s)\n", what, in / seconds / 1e6,
-                100.0 * out / in, in, out, seconds);
+    std::printf("%-28s %8.1f MB/s  %6.2f %%  (%zu -> %zu bytes, %.2f s)\n", what, in / seconds / 1e6, 100.0 * out / in,
+                in, out, seconds);
 }
 
 bool Lzx(const std::vector<uint8_t>& in, int depth)
@@ -83,8 +83,8 @@ void Mszip(const std::vector<uint8_t>& in)
     for (size_t at = 0; at < in.size(); at += kBlockSize) {
         const size_t history = at >= kBlockSize ? kBlockSize : 0;
         size_t len = 0;
-        encoder.Encode(in.data() + at - history, history, in.data() + at,
-                       std::min<size_t>(kBlockSize, in.size() - at), block.data(), len);
+        encoder.Encode(in.data() + at - history, history, in.data() + at, std::min<size_t>(kBlockSize, in.size() - at),
+                       block.data(), len);
         out += len;
     }
     Report("MSZIP (zlib 6, 32 KiB history)", in.size(), out, Seconds(start));
@@ -129,7 +129,8 @@ int Folders(int argc, char** argv)
             out += EncodeFolder(files, i, j, bytes);
         }
         char label[64];
-        std::snprintf(label, sizeof(label), "folders of %llu bytes: %zu", static_cast<unsigned long long>(cut), folders);
+        std::snprintf(label, sizeof(label), "folders of %llu bytes: %zu", static_cast<unsigned long long>(cut),
+                      folders);
         Report(label, total, out, Seconds(start));
     }
     return 0;

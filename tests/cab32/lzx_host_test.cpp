@@ -26,9 +26,9 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Text(size_t size, uint32_t seed)
 {
-    static const char* const kWords[] = {"static ", "int ", "return ", "struct ", "const ", "char* ",
-                                         "if (", ") {\n", "}\n", "#include <", ".h>\n", "size_t ",
-                                         "void ", "buffer", "length", "_t ", "= 0;\n", "    "};
+    static const char* const kWords[] = {"static ", "int ",   "return ", "struct ",    "const ", "char* ",
+                                         "if (",    ") {\n",  "}\n",     "#include <", ".h>\n",  "size_t ",
+                                         "void ",   "buffer", "length",  "_t ",        "= 0;\n", "    "};
     std::mt19937 rng(seed);
     Bytes out;
     while (out.size() < size) {
@@ -103,9 +103,9 @@ Bytes Cabinet(const std::vector<LzxFrame>& frames, size_t size, int windowBits)
     Bytes cab(tables);
     for (const LzxFrame& f : frames) {
         uint8_t head[kDataHeaderSize];
-        const CabData d{DataChecksum(f.data.data(), static_cast<uint16_t>(f.data.size()),
-                                     static_cast<uint16_t>(f.uncompressed)),
-                        static_cast<uint16_t>(f.data.size()), static_cast<uint16_t>(f.uncompressed)};
+        const CabData d{
+            DataChecksum(f.data.data(), static_cast<uint16_t>(f.data.size()), static_cast<uint16_t>(f.uncompressed)),
+            static_cast<uint16_t>(f.data.size()), static_cast<uint16_t>(f.uncompressed)};
         EncodeData(d, head);
         cab.insert(cab.end(), head, head + kDataHeaderSize);
         cab.insert(cab.end(), f.data.begin(), f.data.end());
@@ -135,8 +135,8 @@ bool DecodeWithLibmspack(const std::vector<LzxFrame>& frames, size_t size, int w
     const std::string cabPath = dir + "lzx_" + std::to_string(getpid()) + ".cab";
     const std::string outPath = cabPath + ".out";
     const Bytes cab = Cabinet(frames, size, windowBits);
-    std::ofstream(cabPath, std::ios::binary).write(reinterpret_cast<const char*>(cab.data()),
-                                                   static_cast<std::streamsize>(cab.size()));
+    std::ofstream(cabPath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(cab.data()), static_cast<std::streamsize>(cab.size()));
     mscab_decompressor* cabd = mspack_create_cab_decompressor(nullptr);
     mscabd_cabinet* opened = cabd->open(cabd, cabPath.c_str());
     bool ok = opened && opened->files && cabd->extract(cabd, opened->files, outPath.c_str()) == MSPACK_ERR_OK;

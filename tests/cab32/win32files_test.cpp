@@ -19,8 +19,8 @@ protected:
         m_dir = std::string(tmp) + "cab32_listed_" + std::to_string(GetCurrentProcessId()) + "\\";
         for (const char* sub : {"", "sub", "sub\\deep"})
             CreateDirectoryA((m_dir + sub).c_str(), nullptr);
-        for (const char* name : {"a.txt", "b.txt", "ro.txt", "a long name.text", "sub\\x.txt", "sub\\deep\\y.txt",
-                                 "sub\\z.txt"})
+        for (const char* name :
+             {"a.txt", "b.txt", "ro.txt", "a long name.text", "sub\\x.txt", "sub\\deep\\y.txt", "sub\\z.txt"})
             Write(name, std::string(100 + std::string(name).size() * 37, 'q'));
         SetFileAttributesA((m_dir + "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     }
@@ -60,10 +60,10 @@ TEST_F(ListedTree, ListingsAnswerAsLookupsByPath)
     const std::string shortName = std::string(shortPath).substr(std::string(shortPath).rfind('\\') + 1);
     ASSERT_NE("a long name.text", shortName);
     cab32::Win32Files listed, byPath;
-    const std::string names[] = {"a.txt", "sub\\x.txt", "sub\\deep\\y.txt", "sub\\z.txt", "B.TXT", "ro.txt",
-                                 "a long name.text", shortName, "sub\\deep", "missing.txt", "late.txt", "sub\\x.txt"};
-    for (const std::string& name : names)
-    {
+    const std::string names[] = {"a.txt",     "sub\\x.txt",  "sub\\deep\\y.txt", "sub\\z.txt",
+                                 "B.TXT",     "ro.txt",      "a long name.text", shortName,
+                                 "sub\\deep", "missing.txt", "late.txt",         "sub\\x.txt"};
+    for (const std::string& name : names) {
         SCOPED_TRACE(name);
         if (name == "late.txt")
             Write(name, "made after the listing");

@@ -39,24 +39,23 @@ void FixChecksums(std::string& b)
     const uint16_t flags = static_cast<uint16_t>(Le(b, 30, 2));
     const uint16_t folders = static_cast<uint16_t>(Le(b, 26, 2));
     size_t at = kHeaderSize;
-    for (uint16_t flag : {kFlagPrevCabinet, kFlagNextCabinet})
-    {
+    for (uint16_t flag : {kFlagPrevCabinet, kFlagNextCabinet}) {
         if ((flags & flag) == 0)
             continue;
         for (int name = 0; name < 2 && at != std::string::npos; ++name)
             at = SkipString(b, at);
     }
-    for (uint16_t f = 0; f < folders && at != std::string::npos && at + kFolderSize <= b.size(); ++f, at += kFolderSize)
-    {
+    for (uint16_t f = 0; f < folders && at != std::string::npos && at + kFolderSize <= b.size();
+         ++f, at += kFolderSize) {
         size_t block = Le(b, at, 4);
         const uint32_t blocks = Le(b, at + 4, 2);
-        for (uint32_t i = 0; i < blocks && block + kDataHeaderSize <= b.size(); ++i)
-        {
+        for (uint32_t i = 0; i < blocks && block + kDataHeaderSize <= b.size(); ++i) {
             const uint16_t cbData = static_cast<uint16_t>(Le(b, block + 4, 2));
             const uint16_t cbUncomp = static_cast<uint16_t>(Le(b, block + 6, 2));
             if (block + kDataHeaderSize + cbData > b.size())
                 break;
-            const uint32_t sum = DataChecksum(reinterpret_cast<const uint8_t*>(&b[block + kDataHeaderSize]), cbData, cbUncomp);
+            const uint32_t sum =
+                DataChecksum(reinterpret_cast<const uint8_t*>(&b[block + kDataHeaderSize]), cbData, cbUncomp);
             for (int k = 0; k < 4; ++k)
                 b[block + k] = static_cast<char>(sum >> (8 * k));
             block += kDataHeaderSize + cbData;
