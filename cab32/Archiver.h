@@ -1,3 +1,8 @@
+// The archiver's whole run, free of any operating system: parse the command
+// line, list and check every name and plan the cabinets, compress on every
+// core into temporary files, read them back, and only then put them in place
+// of the targets. When one cabinet cannot hold everything, a set is written:
+// the named cabinet first, then "<name>_2<ext>", "<name>_3<ext>"... beside it.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +15,9 @@
 #include "cab32/CabIo.h"
 #include "cab32/CommandLine.h"
 #include "cab32/Lzx.h"
+#include "cab32/NameStream.h"
 #include "cab32/RunControl.h"
 
-// The archiver's whole run, free of any operating system: parse the command
-// line, list and check every name and plan the cabinets, compress on every
-// core into temporary files, read them back, and only then put them in place
-// of the targets. When one cabinet cannot hold everything, a set is written:
-// the named cabinet first, then "<name>_2<ext>", "<name>_3<ext>"... beside it.
 namespace cab32 {
 
 // Threads that open and read the files to store unless ArchiveOptions says
@@ -78,36 +79,6 @@ struct ArchiveReport
 // The file name of a set's cabinet: index 0 is the target itself, index n the
 // target with "_<n + 1>" before its extension.
 std::string SetMemberPath(const std::string& cabinet, uint32_t index, LeadByteTest lead);
-
-// Walks the names given on a command line, opening response files as it
-// reaches them. Names come back validated, with backslashes.
-class NameStream
-{
-public:
-    NameStream(const CommandLine& command, FileOpener& files, LeadByteTest lead);
-    // False at the end of the names or on an error (then err is set).
-    bool Next(std::string& name, CabError& err);
-    // Where the last name came from: its response file and line there, or an
-    // empty path and 0 for a name given on the command line.
-    uint32_t Line() const { return m_response ? m_line : 0; }
-    const std::string& ResponsePath() const { return m_response ? m_responsePath : m_noPath; }
-
-private:
-    bool NextFromResponse(std::string& name, CabError& err);
-    bool ReadLine(std::string& line, CabError& err);
-
-    const CommandLine& m_command;
-    FileOpener& m_files;
-    LeadByteTest m_lead;
-    size_t m_input = 0;
-    std::unique_ptr<ByteSource> m_response;
-    std::string m_responsePath;
-    uint32_t m_line = 0;
-    std::string m_buffer;
-    size_t m_bufferPos = 0;
-    bool m_responseEnd = false;
-    std::string m_noPath;
-};
 
 CabError RunCommand(std::string_view commandLine, FileOpener& files, const ArchiveOptions& options,
                     ArchiveReport& report);

@@ -1,9 +1,9 @@
-#pragma once
-
 // Result codes of the archiver's command entry (ordinal 1). 0 is the only
 // success; every other value comes with a one-line message in the caller's
 // output buffer naming the file concerned and, where there is one, the
 // system's own error text. The values never change between versions.
+#pragma once
+
 enum Cab32Result {
     CAB_OK = 0, // the cabinet was written, verified and renamed into place
 

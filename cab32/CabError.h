@@ -1,3 +1,4 @@
+// What an archiver step reports: its result code and what the message names.
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,12 @@
+// The cabinet file's on-disk records, little-endian and unpadded, with their
+// encoders and decoders. A cabinet written here is: CFHEADER, CFFOLDER for each
+// folder, CFFILE for each file (right after the folders), then each folder's
+// CFDATA blocks.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// The cabinet file's on-disk records, little-endian and unpadded, with their
-// encoders and decoders. A cabinet written here is: CFHEADER, CFFOLDER for each
-// folder, CFFILE for each file (right after the folders), then each folder's
-// CFDATA blocks.
 namespace cab32 {
 
 constexpr uint32_t kBlockSize = 32768;                      // uncompressed bytes in every block but a folder's last

@@ -1,3 +1,6 @@
+// The archiver's view of the file system: small interfaces that the Win32
+// layer implements with handles and the tests implement in memory. Every call
+// returns 0 or the operating system's error code.
 #pragma once
 
 #include <cstddef>
@@ -5,9 +8,6 @@
 #include <memory>
 #include <string>
 
-// The archiver's view of the file system: small interfaces that the Win32
-// layer implements with handles and the tests implement in memory. Every call
-// returns 0 or the operating system's error code.
 namespace cab32 {
 
 // System error codes the core reports itself (the Win32 values).

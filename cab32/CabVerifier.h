@@ -1,3 +1,9 @@
+// Reads an MSZIP, LZX or stored cabinet back (alone or one of a set whose files and
+// folders never cross into another cabinet) and checks it the way an extractor
+// would use it: the header and its reserved fields, the set links, the
+// placement of every record, every block's checksum and size, and, when asked
+// to decode, that each folder decompresses to exactly the extent its files
+// claim. Damaged input of any kind gives CAB_E_VERIFY_FAILED, never a crash.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +15,6 @@
 #include "cab32/CabWriter.h"
 #include "cab32/RunControl.h"
 
-// Reads an MSZIP, LZX or stored cabinet back (alone or one of a set whose files and
-// folders never cross into another cabinet) and checks it the way an extractor
-// would use it: the header and its reserved fields, the set links, the
-// placement of every record, every block's checksum and size, and, when asked
-// to decode, that each folder decompresses to exactly the extent its files
-// claim. Damaged input of any kind gives CAB_E_VERIFY_FAILED, never a crash.
 namespace cab32 {
 
 struct VerifiedCabinet

@@ -1,3 +1,8 @@
+// Writes one cabinet (alone or one of a set) into a sink whose layout is fixed
+// in advance: the caller says how many folders and files it holds, how many
+// bytes its file table takes and which cabinets come before and after it, so
+// each CFFILE can be written at its place as soon as its file has been stored
+// and the data follows the table without a gap. Blocks arrive compressed.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +13,6 @@
 #include "cab32/CabFormat.h"
 #include "cab32/CabIo.h"
 
-// Writes one cabinet (alone or one of a set) into a sink whose layout is fixed
-// in advance: the caller says how many folders and files it holds, how many
-// bytes its file table takes and which cabinets come before and after it, so
-// each CFFILE can be written at its place as soon as its file has been stored
-// and the data follows the table without a gap. Blocks arrive compressed.
 namespace cab32 {
 
 // What a folder holds once written, for the check against the read-back.

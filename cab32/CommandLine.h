@@ -1,3 +1,4 @@
+// The archiver's command line, its response files and the names they list.
 #pragma once
 
 #include <string>
@@ -6,7 +7,6 @@
 
 #include "cab32/CabError.h"
 
-// The archiver's command line, its response files and the names they list.
 namespace cab32 {
 
 // Tells whether a byte starts a double-byte character of the ANSI code page.

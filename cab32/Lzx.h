@@ -1,3 +1,9 @@
+// LZX folders: one bit stream per folder, cut into frames of 32,768
+// uncompressed bytes (the folder's last frame shorter), each frame's bits
+// padded to a 16-bit word so that it fills exactly one CFDATA block. Matches
+// reach back up to the window (2^15 .. 2^21 bytes) across frames and blocks,
+// so a folder is encoded and decoded in order, frame by frame; separate folders
+// are independent streams and can go to separate threads.
 #pragma once
 
 #include <cstddef>
@@ -6,12 +12,6 @@
 #include <memory>
 #include <vector>
 
-// LZX folders: one bit stream per folder, cut into frames of 32,768
-// uncompressed bytes (the folder's last frame shorter), each frame's bits
-// padded to a 16-bit word so that it fills exactly one CFDATA block. Matches
-// reach back up to the window (2^15 .. 2^21 bytes) across frames and blocks,
-// so a folder is encoded and decoded in order, frame by frame; separate folders
-// are independent streams and can go to separate threads.
 namespace cab32 {
 
 constexpr int kLzxMinWindowBits = 15;

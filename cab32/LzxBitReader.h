@@ -1,3 +1,7 @@
+// Reading one frame's LZX bits (16-bit little-endian words, most significant
+// bit first) and decoding canonical Huffman codes from them. Past the end of
+// the input the reader yields zero bits and counts them, so a damaged frame is
+// caught by Overrun() instead of by reading out of bounds.
 #pragma once
 
 #include <cstddef>
@@ -5,10 +9,6 @@
 
 #include "cab32/LzxCommon.h"
 
-// Reading one frame's LZX bits (16-bit little-endian words, most significant
-// bit first) and decoding canonical Huffman codes from them. Past the end of
-// the input the reader yields zero bits and counts them, so a damaged frame is
-// caught by Overrun() instead of by reading out of bounds.
 namespace cab32 {
 namespace lzx {
 

@@ -1,10 +1,10 @@
+// The LZX bit stream as written: bits go most significant first into 16-bit
+// words, which are stored little-endian.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-// The LZX bit stream as written: bits go most significant first into 16-bit
-// words, which are stored little-endian.
 namespace cab32 {
 namespace lzx {
 

@@ -1,10 +1,10 @@
+// What the LZX encoder and decoder share: the stream's constants, the
+// position-slot tables and canonical Huffman codes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// What the LZX encoder and decoder share: the stream's constants, the
-// position-slot tables and canonical Huffman codes.
 namespace cab32 {
 namespace lzx {
 

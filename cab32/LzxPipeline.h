@@ -1,3 +1,11 @@
+// LZX folders compressed side by side. The caller opens folders in order and
+// feeds each one's bytes in chunks; a worker takes the oldest folder that has
+// none, encodes it as one LZX stream while its bytes arrive, and sums its
+// frames' CFDATA checksums and its input's CRC-32. The caller takes the frames
+// of the oldest folder in order. Memory is bounded: input waiting in chunks
+// (the caller gets no chunk while too much waits) and frames of folders behind
+// the oldest (their workers wait while too much is held); the oldest folder's
+// worker never waits, so the run always moves.
 #pragma once
 
 #include <atomic>
@@ -11,14 +19,6 @@
 
 #include "cab32/Lzx.h"
 
-// LZX folders compressed side by side. The caller opens folders in order and
-// feeds each one's bytes in chunks; a worker takes the oldest folder that has
-// none, encodes it as one LZX stream while its bytes arrive, and sums its
-// frames' CFDATA checksums and its input's CRC-32. The caller takes the frames
-// of the oldest folder in order. Memory is bounded: input waiting in chunks
-// (the caller gets no chunk while too much waits) and frames of folders behind
-// the oldest (their workers wait while too much is held); the oldest folder's
-// worker never waits, so the run always moves.
 namespace cab32 {
 
 class LzxPipeline

@@ -1,3 +1,5 @@
+// Sending an LZX block's Huffman code lengths, as pretree deltas against the
+// previous block's.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// The archiver's messages: the Japanese text of each result code and the one
+// line it writes into the caller's output buffer.
 #pragma once
 
 #include <cstdint>

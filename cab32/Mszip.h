@@ -1,3 +1,7 @@
+// MSZIP blocks: "CK" followed by a raw deflate stream that ends in a final
+// block. A block may refer back into the previous block of its folder, which a
+// reader keeps as history; the encoder takes that block as its dictionary, so
+// each block can be compressed on its own once its predecessor is known.
 #pragma once
 
 #include <cstddef>
@@ -5,10 +9,6 @@
 
 struct z_stream_s;
 
-// MSZIP blocks: "CK" followed by a raw deflate stream that ends in a final
-// block. A block may refer back into the previous block of its folder, which a
-// reader keeps as history; the encoder takes that block as its dictionary, so
-// each block can be compressed on its own once its predecessor is known.
 namespace cab32 {
 
 class MszipEncoder

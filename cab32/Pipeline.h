@@ -1,3 +1,9 @@
+// MSZIP blocks compressed side by side. The caller fills blocks in order and
+// collects them in the same order; worker threads compress each one with the
+// previous block of its folder as dictionary (input that is already known),
+// decompress the result again to prove it, and compute its CFDATA checksum.
+// A slot is refilled only once the block after it has been collected, so a
+// dictionary stays in place until its reader is done with it.
 #pragma once
 
 #include <atomic>
@@ -7,12 +13,6 @@
 #include <thread>
 #include <vector>
 
-// MSZIP blocks compressed side by side. The caller fills blocks in order and
-// collects them in the same order; worker threads compress each one with the
-// previous block of its folder as dictionary (input that is already known),
-// decompress the result again to prove it, and compute its CFDATA checksum.
-// A slot is refilled only once the block after it has been collected, so a
-// dictionary stays in place until its reader is done with it.
 namespace cab32 {
 
 class MszipEncoder;

@@ -1,3 +1,8 @@
+// Runs the archiver on a worker thread while the calling thread keeps the
+// messages flowing: the owner is disabled for the whole call (so the caller's
+// dialog takes no input but still repaints), and once the work has taken
+// longer than half a second a progress window owned by it shows the file
+// being added, the progress by bytes, the time left and a Cancel button.
 #pragma once
 
 #include <windows.h>
@@ -6,11 +11,6 @@
 
 #include "cab32/RunControl.h"
 
-// Runs the archiver on a worker thread while the calling thread keeps the
-// messages flowing: the owner is disabled for the whole call (so the caller's
-// dialog takes no input but still repaints), and once the work has taken
-// longer than half a second a progress window owned by it shows the file
-// being added, the progress by bytes, the time left and a Cancel button.
 namespace cab32 {
 
 // Calls work on a new thread and returns when it has returned. work must not throw.

@@ -1,3 +1,9 @@
+// Opens and reads the files to store on threads of their own, ahead of the
+// thread that fills the blocks, so that the system's per-file costs (open,
+// first read, close) overlap with each other and with compressing and
+// writing. Each reading thread takes the next file of the plan; the files
+// come out in the plan's order. Small files come whole in memory; a large one
+// comes as an open source with its first part read.
 #pragma once
 
 #include <atomic>
@@ -13,12 +19,6 @@
 #include "cab32/CabIo.h"
 #include "cab32/RunPlan.h"
 
-// Opens and reads the files to store on threads of their own, ahead of the
-// thread that fills the blocks, so that the system's per-file costs (open,
-// first read, close) overlap with each other and with compressing and
-// writing. Each reading thread takes the next file of the plan; the files
-// come out in the plan's order. Small files come whole in memory; a large one
-// comes as an open source with its first part read.
 namespace cab32 {
 
 class ReadAhead

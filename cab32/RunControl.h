@@ -1,3 +1,6 @@
+// What a running archiver shares with whoever watches it: how far it has got,
+// the file it is adding, and a request to stop. The run writes, the watcher
+// (a progress window on another thread) reads; either may set cancel.
 #pragma once
 
 #include <atomic>
@@ -5,9 +8,6 @@
 #include <mutex>
 #include <string>
 
-// What a running archiver shares with whoever watches it: how far it has got,
-// the file it is adding, and a request to stop. The run writes, the watcher
-// (a progress window on another thread) reads; either may set cancel.
 namespace cab32 {
 
 enum class RunPhase {

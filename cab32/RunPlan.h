@@ -1,3 +1,6 @@
+// What the listing pass decided, kept compact for hundreds of thousands of
+// files: one fixed record per file, and every name in one shared buffer. The
+// response files are read once; the writing pass takes its names from here.
 #pragma once
 
 #include <cstdint>
@@ -5,9 +8,6 @@
 #include <string_view>
 #include <vector>
 
-// What the listing pass decided, kept compact for hundreds of thousands of
-// files: one fixed record per file, and every name in one shared buffer. The
-// response files are read once; the writing pass takes its names from here.
 namespace cab32 {
 
 // One file as the listing pass found it (32 bytes).

@@ -1,14 +1,14 @@
+// The file system as the archiver sees it on Windows: ANSI paths, sources
+// opened with read and write sharing, a temporary file beside the target and
+// a write-through rename over it. A listed name that may hold short names is
+// stored under its long name: in the ANSI code page where every character
+// converts exactly, in UTF-8 otherwise.
 #pragma once
 
 #include <memory>
 
 #include "cab32/CabIo.h"
 
-// The file system as the archiver sees it on Windows: ANSI paths, sources
-// opened with read and write sharing, a temporary file beside the target and
-// a write-through rename over it. A listed name that may hold short names is
-// stored under its long name: in the ANSI code page where every character
-// converts exactly, in UTF-8 otherwise.
 namespace cab32 {
 
 class FolderListings;
