@@ -110,16 +110,27 @@ uint16_t KeptAttributes(DWORD attributes)
                                                FILE_ATTRIBUTE_ARCHIVE));
 }
 
+// What the cabinet records of a file the system describes by size, attributes and last write.
+void Describe(uint64_t size, DWORD attributes, const FILETIME& written, SourceInfo& info)
+{
+    info.size = size;
+    info.attribs = KeptAttributes(attributes);
+    info.isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    DosTimeOf(written, info.dosDate, info.dosTime);
+}
+
+uint64_t SizeOf(DWORD high, DWORD low)
+{
+    return (static_cast<uint64_t>(high) << 32) | low;
+}
+
 // Size, time and attributes of the file an open handle reads: for a link, its target.
 uint32_t InfoOfHandle(HANDLE h, SourceInfo& info)
 {
     BY_HANDLE_FILE_INFORMATION data;
     if (!GetFileInformationByHandle(h, &data))
         return LastError();
-    info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    info.attribs = KeptAttributes(data.dwFileAttributes);
-    info.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    DosTimeOf(data.ftLastWriteTime, info.dosDate, info.dosTime);
+    Describe(SizeOf(data.nFileSizeHigh, data.nFileSizeLow), data.dwFileAttributes, data.ftLastWriteTime, info);
     return 0;
 }
 
@@ -220,7 +231,7 @@ bool FolderListings::List(const std::string& folder, FolderListing& listing)
     listing.folder = folder;
     do {
         const std::wstring key = KeyOf(data.cFileName);
-        const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        const uint64_t size = SizeOf(data.nFileSizeHigh, data.nFileSizeLow);
         listing.entries.push_back({static_cast<uint32_t>(listing.keys.size()), static_cast<uint32_t>(key.size()), size,
                                    data.ftLastWriteTime, data.dwFileAttributes,
                                    (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
@@ -261,10 +272,7 @@ bool FolderListings::Find(const std::string& path, SourceInfo& info)
                          [&](const FolderListing::Entry& e, const std::wstring& k) { return listing.Key(e) < k; });
     if (found == listing.entries.end() || listing.Key(*found) != key || found->byPath)
         return false;
-    info.size = found->size;
-    info.attribs = KeptAttributes(found->attributes);
-    info.isFolder = (found->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    DosTimeOf(found->written, info.dosDate, info.dosTime);
+    Describe(found->size, found->attributes, found->written, info);
     ++m_answers;
     return true;
 }
@@ -304,10 +312,7 @@ uint32_t Win32Files::Stat(const std::string& path, SourceInfo& info)
         CloseHandle(h);
         return err;
     }
-    info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    info.attribs = KeptAttributes(data.dwFileAttributes);
-    info.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    DosTimeOf(data.ftLastWriteTime, info.dosDate, info.dosTime);
+    Describe(SizeOf(data.nFileSizeHigh, data.nFileSizeLow), data.dwFileAttributes, data.ftLastWriteTime, info);
     return 0;
 }
 
