@@ -30,7 +30,7 @@ public:
     std::set<std::string> folders = {"C:\\Src\\", "C:\\Out\\"};
     std::set<std::string> unreadable;               // open works, reading fails
     size_t diskRoom = SIZE_MAX;                     // bytes all sinks together may write
-    std::set<std::string> refuseAsTarget;           // the next Replace onto each of these fails
+    std::set<std::string> refuseAsTarget;           // the next Replace onto each of these fails (for good)
     std::function<void(const std::string&)> onOpen; // called with every path opened for reading, may change it
     std::function<uint32_t(const std::string&, const std::string&)> onReplace; // may refuse a rename (from, to)
     std::function<uint32_t(const std::string&)> onRemove;                      // may refuse a deletion
@@ -100,7 +100,8 @@ public:
     {
         Guard guard(lock);
         if (refuseAsTarget.erase(target))
-            return 5;
+            return 17; // not a moment's lock: not tried again
+
         if (uint32_t err = onReplace ? onReplace(tempPath, target) : 0)
             return err;
         files[target] = files[tempPath];
