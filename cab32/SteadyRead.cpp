@@ -48,8 +48,9 @@ void Leave(FileRead& r, Motion motion)
 
 } // namespace
 
-// Each reading reads as many bytes as the look before it gave; two looks in
-// a row that agree, with every byte read between them, make a steady version.
+// Each reading reads as many bytes as the look before it gave; two readings
+// in a row that agree, byte for byte and in the looks after them, make a
+// steady version.
 void ReadWhole(ByteSource& source, const PlannedFile& listed, const std::string& path,
                const std::function<void(unsigned)>& pause, FileRead& r)
 {
@@ -62,6 +63,8 @@ void ReadWhole(ByteSource& source, const PlannedFile& listed, const std::string&
         if (look.size > kWholeFile)
             return Leave(r, Motion::Replan);
         const SourceInfo before = look;
+        std::vector<uint8_t> earlier;
+        earlier.swap(r.head);
         PauseFor(pause, ms);
         if (uint32_t sys = source.Seek(0)) {
             r.error = MakeError(CAB_E_SOURCE_READ, path, sys);
@@ -69,7 +72,8 @@ void ReadWhole(ByteSource& source, const PlannedFile& listed, const std::string&
         }
         if (!ReadAndLook(source, static_cast<size_t>(before.size), path, r, look))
             return;
-        if (r.head.size() == before.size && SameVersion(look, before.size, before.written)) {
+        // A write time may stand still for a few milliseconds: the bytes must agree too.
+        if (r.head.size() == before.size && r.head == earlier && SameVersion(look, before.size, before.written)) {
             r.motion = Motion::Renewed;
             r.seen = look;
             return;

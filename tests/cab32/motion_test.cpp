@@ -7,6 +7,7 @@
 #include <map>
 
 #include "cab32/Archiver.h"
+#include "cab32/Cab32Limits.h"
 #include "cab32/CabVerifier.h"
 #include "tests/cab32/cab_reader.h"
 #include "tests/cab32/mem_files.h"
@@ -239,4 +240,43 @@ TEST(FilesInMotion, EachStoredFileIsOneWholeVersionAndTheOthersAreNamed)
         // Each file is opened once a pass: a file in motion alone is read again.
         EXPECT_EQ(c.passes, opens[Src("f3")]) << "f3 opened";
     }
+}
+
+// The program leaves out files over kCab32LargestFile: one of that size must
+// be planned (the run then reads it; here it is cancelled at its open), with
+// the longest names a cabinet and its set links can have; a larger one fails.
+TEST(Limits, TheLargestFileACallerMayListIsPlannedWithTheLongestNames)
+{
+    struct Sized : MemFiles
+    {
+        uint64_t huge = 0;
+        uint32_t Stat(const std::string& path, SourceInfo& info) override
+        {
+            uint32_t err = MemFiles::Stat(path, info);
+            if (err == 0 && path.find("huge") != std::string::npos)
+                info.size = huge;
+            return err;
+        }
+    };
+    const std::string name = std::string(kCab32LongestName - 4, 'h') + "huge";
+    // The set's last member name, "<cabinet>_100000.cab" at most, takes 255 bytes.
+    const std::string cabinet = "C:\\Out\\" + std::string(kCab32LongestName - 11, 'c') + ".cab";
+    for (uint64_t size : {uint64_t(kCab32LargestFile), uint64_t(kCab32LargestFile) + 40000000})
+        for (const char* method : {"", "-mszip "}) {
+            SCOPED_TRACE(std::to_string(size) + " " + method);
+            Sized fs;
+            fs.huge = size;
+            fs.files[Src(name)] = "";
+            fs.files["C:\\Src\\respons.txt"] = name + "\r\n";
+            fs.onOpen = [&fs](const std::string& p) {
+                fs.control.cancel = fs.control.cancel || p.find("huge") != std::string::npos;
+            };
+            ArchiveOptions options;
+            options.control = &fs.control;
+            ArchiveReport report;
+            CabError e = RunCommand(method + ("-a \"" + cabinet + "\" \"C:\\Src\\\" \"@C:\\Src\\respons.txt\""), fs,
+                                    options, report);
+            const bool fits = size == kCab32LargestFile || *method != '\0';
+            EXPECT_EQ(fits ? CAB_E_CANCELLED : CAB_E_FILE_TOO_LARGE, e.code);
+        }
 }

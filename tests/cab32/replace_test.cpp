@@ -160,8 +160,9 @@ TEST(BriefLocks, RenamesDeletionsAndOpensAreTriedAgainOnTheSchedule)
         const int expectedTries = c.error == 2 || c.error == 17 ? 1 : std::min<int>(c.refusals + 1, int(tries));
         EXPECT_EQ(expectedTries, tried);
         EXPECT_EQ(size_t(expectedTries - 1), pauses.taken.size());
-        if (c.refusals == 1000)
+        if (c.refusals == 1000) {
             EXPECT_EQ(schedule, pauses.Total()) << "the whole schedule, then today's failure";
+        }
         EXPECT_FALSE(fs.HasTemp());
         const bool made = c.code == CAB_OK || c.code == CAB_E_FILES_LEFT_OUT;
         EXPECT_EQ(made ? "MSCF" : "old", fs.files[kMembers[0]].substr(0, made ? 4 : 3));
