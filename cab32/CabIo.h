@@ -26,9 +26,10 @@ public:
     virtual uint32_t Read(void* buffer, size_t len, size_t& got) = 0;
     virtual uint32_t Seek(uint64_t offset) = 0;
     virtual uint32_t Size(uint64_t& size) = 0;
-    // The open file as it is now: its size, last write and attributes. The
-    // default knows the size only (written stays 0).
-    virtual uint32_t Look(SourceInfo& info);
+    // The open file as it is now: its size, last write and attributes, and
+    // with dates its DOS date and time too (a cost some systems charge for).
+    // The default knows the size only (written stays 0).
+    virtual uint32_t Look(SourceInfo& info, bool dates);
 };
 
 // A writable file addressed by offset, so that tables can be filled in behind the data.

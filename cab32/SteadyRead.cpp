@@ -7,7 +7,7 @@
 
 namespace cab32 {
 
-uint32_t ByteSource::Look(SourceInfo& info)
+uint32_t ByteSource::Look(SourceInfo& info, bool)
 {
     info = SourceInfo();
     return Size(info.size);
@@ -31,11 +31,19 @@ bool ReadAndLook(ByteSource& source, size_t want, const std::string& path, FileR
         return false;
     }
     r.head.resize(got);
-    if (uint32_t sys = source.Look(look)) {
+    if (uint32_t sys = source.Look(look, false)) {
         r.error = MakeError(CAB_E_SOURCE_READ, path, sys);
         return false;
     }
     return true;
+}
+
+// Takes the version read, with its dates, as the one to store.
+void Renew(ByteSource& source, const std::string& path, FileRead& r)
+{
+    r.motion = Motion::Renewed;
+    if (uint32_t sys = source.Look(r.seen, true))
+        r.error = MakeError(CAB_E_SOURCE_READ, path, sys);
 }
 
 // Left out, its bytes given back.
@@ -74,9 +82,8 @@ void ReadWhole(ByteSource& source, const PlannedFile& listed, const std::string&
             return;
         // A write time may stand still for a few milliseconds: the bytes must agree too.
         if (r.head.size() == before.size && r.head == earlier && SameVersion(look, before.size, before.written)) {
-            r.motion = Motion::Renewed;
-            r.seen = look;
-            return;
+            // Its dates come from one more look; a change since shows when the file is next read.
+            return Renew(source, path, r);
         }
     }
     Leave(r, Motion::Changed);
@@ -84,12 +91,17 @@ void ReadWhole(ByteSource& source, const PlannedFile& listed, const std::string&
 
 void ReadHead(std::unique_ptr<ByteSource> source, const PlannedFile& listed, const std::string& path, FileRead& r)
 {
-    if (uint32_t sys = source->Look(r.seen)) {
+    if (uint32_t sys = source->Look(r.seen, false)) {
         r.error = MakeError(CAB_E_SOURCE_READ, path, sys);
         return;
     }
-    if (!SameVersion(r.seen, listed.size, listed.written))
-        r.motion = Motion::Renewed;
+    if (!SameVersion(r.seen, listed.size, listed.written)) {
+        const SourceInfo opened = r.seen;
+        Renew(*source, path, r);
+        // Changed between the two looks: not the version opened.
+        if (!r.error && !SameVersion(r.seen, opened.size, opened.written))
+            return Leave(r, Motion::Changed);
+    }
     const size_t want = static_cast<size_t>(std::min<uint64_t>(r.seen.size, kHeadOfLarge));
     SourceInfo look;
     if (!ReadAndLook(*source, want, path, r, look))
@@ -105,7 +117,7 @@ void ReadHead(std::unique_ptr<ByteSource> source, const PlannedFile& listed, con
 bool StillAsOpened(ByteSource& source, const SourceInfo& opened, const std::string& path, CabError& error)
 {
     SourceInfo look;
-    if (uint32_t sys = source.Look(look)) {
+    if (uint32_t sys = source.Look(look, false)) {
         error = MakeError(CAB_E_SOURCE_READ, path, sys);
         return false;
     }

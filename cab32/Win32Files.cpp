@@ -21,8 +21,6 @@ uint32_t LastError()
     return err != 0 ? err : ERROR_GEN_FAILURE;
 }
 
-uint32_t InfoOfHandle(HANDLE h, SourceInfo& info);
-
 class HandleSource : public ByteSource
 {
 public:
@@ -61,7 +59,7 @@ public:
         return 0;
     }
 
-    uint32_t Look(SourceInfo& info) override { return InfoOfHandle(m_handle, info); }
+    uint32_t Look(SourceInfo& info, bool dates) override;
 
 private:
     HANDLE m_handle;
@@ -128,6 +126,26 @@ void Describe(uint64_t size, DWORD attributes, const FILETIME& written, SourceIn
 uint64_t SizeOf(DWORD high, DWORD low)
 {
     return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+// Asked without the file's name: GetFileInformationByHandle asks for it, which
+// under Wine took about 180 us a call, against a few for these two.
+uint32_t HandleSource::Look(SourceInfo& info, bool dates)
+{
+    FILE_BASIC_INFO basic;
+    LARGE_INTEGER size;
+    if (!GetFileInformationByHandleEx(m_handle, FileBasicInfo, &basic, sizeof basic) || !GetFileSizeEx(m_handle, &size))
+        return LastError();
+    const FILETIME written = {basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
+    info = SourceInfo();
+    if (dates) {
+        Describe(static_cast<uint64_t>(size.QuadPart), basic.FileAttributes, written, info);
+        return 0;
+    }
+    info.size = static_cast<uint64_t>(size.QuadPart);
+    info.written = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    info.attribs = KeptAttributes(basic.FileAttributes);
+    return 0;
 }
 
 // Size, time and attributes of the file an open handle reads: for a link, its target.

@@ -179,7 +179,7 @@ private:
             size = owner.Current(path).size();
             return 0;
         }
-        uint32_t Look(SourceInfo& info) override
+        uint32_t Look(SourceInfo& info, bool) override
         {
             Guard guard(owner.lock);
             info = SourceInfo();

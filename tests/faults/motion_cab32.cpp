@@ -69,7 +69,7 @@ public:
     }
     uint32_t Seek(uint64_t offset) override { return m_inner->Seek(offset); }
     uint32_t Size(uint64_t& size) override { return m_inner->Size(size); }
-    uint32_t Look(cab32::SourceInfo& info) override { return m_inner->Look(info); }
+    uint32_t Look(cab32::SourceInfo& info, bool dates) override { return m_inner->Look(info, dates); }
 
 private:
     std::unique_ptr<cab32::ByteSource> m_inner;
