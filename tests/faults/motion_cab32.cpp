@@ -107,8 +107,8 @@ private:
 extern "C" int WINAPI Cab(HWND owner, LPCSTR cmdLine, LPSTR output, DWORD size)
 {
     Motion motion;
-    const char* spec = std::getenv("KV_MOTION");
-    const std::string text = spec ? spec : "";
+    const char* asked = std::getenv("KV_MOTION");
+    const std::string text = asked ? asked : "";
     const size_t bar = text.find('|'), last = text.rfind('|');
     if (bar != std::string::npos && last > bar) {
         motion.kind = text.substr(0, bar);
