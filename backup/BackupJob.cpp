@@ -1,6 +1,10 @@
 #include "backup/BackupJob.h"
 
 #include "backup/ArchiverLibrary.h"
+#include "backup/ArchiverOutput.h"
+#include "backup/WalkLimits.h"
+#include "cab32/Cab32Errors.h"
+#include "cab32/Cab32Limits.h"
 #include "framework/AfxMessageBox.h"
 #include "framework/CFileDialog.h"
 #include "framework/CWinThread.h"
@@ -63,15 +67,6 @@ const int kArchiverOutputSize = 1024;
 // The wildcard CollectFiles appends to a folder to list it.
 const char kEveryEntry[] = "*.*";
 
-std::wstring Widen(const CString& text)
-{
-    int n = MultiByteToWideChar(CP_ACP, 0, text, text.GetLength(), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, text, text.GetLength(), &wide[0], n);
-    return wide;
-}
-
 // The name in the ANSI code page without best fits: a character the code page
 // lacks becomes '?' and clears exact.
 CString ToAnsi(const wchar_t* name, bool& exact)
@@ -84,29 +79,16 @@ CString ToAnsi(const wchar_t* name, bool& exact)
     return n > 0 ? CString(buffer) : CString();
 }
 
-// False only when a link's target is missing.
-bool LinkTargetExists(const CString& path)
-{
-    HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-        CloseHandle(h);
-        return true;
-    }
-    DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-}
-
 // Adds one group of the after-run warning: its sentence with the count, then
-// the first few paths.
-void AppendGroup(CString& text, const char* sentence, const CStringArray& paths)
+// the first few paths (unnamed: more that have no path to show).
+void AppendGroup(CString& text, const char* sentence, const CStringArray& paths, int unnamed = 0)
 {
-    int count = paths.GetSize();
+    int count = paths.GetSize() + unnamed;
     if (count == 0)
         return;
     CString group;
     group.Format(sentence, count);
-    for (int i = 0; i < count && i < kSkippedFoldersShown; i++) {
+    for (int i = 0; i < paths.GetSize() && i < kSkippedFoldersShown; i++) {
         group += "\n";
         group += paths[i];
     }
@@ -217,14 +199,9 @@ void BackupJob::CollectFiles(CStdioFile* file, LPCTSTR folder)
 {
     CString path(folder);
     EnsureBackslash(path);
-    // As far as the ANSI calls reach: a deeper folder is reported, not walked.
-    if (path.GetLength() + static_cast<int>(sizeof kEveryEntry - 1) >= MAX_PATH) {
-        m_arrSkippedFolders.Add(folder);
-        return;
-    }
-
+    // Past MAX_PATH the listing goes through "\\?\".
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(Widen(path + kEveryEntry).c_str(), &entry);
+    HANDLE search = FindFirstFileW(LongPathW(path + kEveryEntry).c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
@@ -263,17 +240,36 @@ void BackupJob::CollectEntry(CStdioFile* file, const CString& path, const WIN32_
         m_arrLostNames.Add(path + name);
         return;
     }
+    if (!FitsCabinet(path + kept, path + name, entry))
+        return;
     if (folder) {
         CollectFiles(file, path + kept);
-        return;
-    }
-    if (link && !LinkTargetExists(path + kept)) {
-        m_arrDanglingLinks.Add(path + name);
         return;
     }
     CString fullPath;
     fullPath.Format("%s%s", path.GetString(), kept.GetString());
     WriteLine(file, fullPath);
+}
+
+// A folder must leave room for a file's name under it; a file's size is its
+// target's for a link (whose own size is that of the link).
+bool BackupJob::FitsCabinet(const CString& fullPath, const CString& shown, const WIN32_FIND_DATAW& entry)
+{
+    const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    ULONGLONG size = (static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    if (!folder && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !LinkTarget(fullPath, size)) {
+        m_arrDanglingLinks.Add(shown);
+        return false;
+    }
+    if (StoredNameBytes(fullPath, MakeRelativePath(fullPath)) + (folder ? 2 : 0) > kCab32LongestName) {
+        m_arrLongNames.Add(shown);
+        return false;
+    }
+    if (!folder && TooLargeToStore(size)) {
+        m_arrLargeFiles.Add(shown);
+        return false;
+    }
+    return true;
 }
 
 void BackupJob::WriteLine(CStdioFile* file, const CString& fullPath)
@@ -296,6 +292,13 @@ CString BackupJob::LeftOutWarning() const
     AppendGroup(text, "たどらなかったフォルダのリンクが %d 個あり、その先のファイルはバックアップされていません。",
                 m_arrLinks);
     AppendGroup(text, "リンク先が見つからないリンクが %d 個あり、バックアップされていません。", m_arrDanglingLinks);
+    AppendGroup(text,
+                "格納する名前が 255 バイトを超えるファイルまたはフォルダが %d 個あり、バックアップされていません。",
+                m_arrLongNames);
+    AppendGroup(text, "大きすぎて (約 1.8 GB 超) 格納できないファイルが %d 個あり、バックアップされていません。",
+                m_arrLargeFiles);
+    AppendGroup(text, "バックアップ中に変更または削除されたファイルが %d 個あり、バックアップされていません。",
+                m_arrMovedFiles, m_nMovedUnnamed);
     return text;
 }
 
@@ -307,6 +310,10 @@ void BackupJob::Reset(Project* project)
     m_arrLostNames.RemoveAll();
     m_arrLinks.RemoveAll();
     m_arrDanglingLinks.RemoveAll();
+    m_arrLongNames.RemoveAll();
+    m_arrLargeFiles.RemoveAll();
+    m_arrMovedFiles.RemoveAll();
+    m_nMovedUnnamed = 0;
     m_strResolvedSource.Empty();
 }
 
@@ -425,5 +432,8 @@ bool BackupJob::Run(Project* project)
     char output[kArchiverOutputSize];
     int result =
         archiver(AfxGetMainWndHandle(), ComposeCommandLine(cabinetPath, responsePath), output, sizeof(output) - 1);
-    return ReportOutcome(result == 0);
+    // A cabinet made without files that moved while it was made: told as made, the files named after.
+    if (result == CAB_E_FILES_LEFT_OUT)
+        ReadLeftOutFiles(output, m_arrMovedFiles, m_nMovedUnnamed);
+    return ReportOutcome(result == CAB_OK || result == CAB_E_FILES_LEFT_OUT);
 }

@@ -36,11 +36,18 @@ public:
     Project* m_pProject;
     // What the walk left out, each in the order met: folders that could not be
     // listed, names that neither the code page nor a short name could carry,
-    // folder links that were not followed, and links whose target is missing.
+    // folder links that were not followed, links whose target is missing,
+    // files and folders whose stored name would pass 255 bytes, and files too
+    // large to store. Then what the archiver left out of the cabinet it made
+    // (files deleted or changing while read), with how many it did not name.
     CStringArray m_arrSkippedFolders;
     CStringArray m_arrLostNames;
     CStringArray m_arrLinks;
     CStringArray m_arrDanglingLinks;
+    CStringArray m_arrLongNames;
+    CStringArray m_arrLargeFiles;
+    CStringArray m_arrMovedFiles;
+    int m_nMovedUnnamed = 0;
 
     // The warning that names what the walk left out; empty when nothing was.
     CString LeftOutWarning() const;
@@ -61,6 +68,8 @@ private:
     bool ReportOutcome(bool archived) const;
     CString MakeRelativePath(const CString& fullPath) const;
     void WriteLine(CStdioFile* file, const CString& fullPath);
+    // False, noting it, when the file or folder at fullPath (met as shown) cannot be stored.
+    bool FitsCabinet(const CString& fullPath, const CString& shown, const WIN32_FIND_DATAW& entry);
 
     // The source folder as a full path when the project stores a relative one
     // (the save dialog may change the current folder); empty otherwise.

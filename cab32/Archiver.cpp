@@ -12,6 +12,8 @@
 #include "cab32/CabWriter.h"
 #include "cab32/LzxPipeline.h"
 #include "cab32/Pipeline.h"
+#include "cab32/Planning.h"
+#include "cab32/PutInPlace.h"
 #include "cab32/ReadAhead.h"
 #include "cab32/RunPlan.h"
 
@@ -29,24 +31,6 @@ struct WrittenCabinet
     uint32_t tableCrc = 0;
     uint64_t bytes = 0;
     bool lzx = false; // LZX folders: their crc holds the CRC-32 of the bytes fed to them
-};
-
-// Removes the temporary files unless the run got as far as renaming them.
-class TempFileGuard
-{
-public:
-    explicit TempFileGuard(FileOpener& files) : m_files(files) {}
-    ~TempFileGuard()
-    {
-        for (const std::string& path : m_paths)
-            m_files.Remove(path);
-    }
-    void Arm(const std::string& path) { m_paths.push_back(path); }
-    void Release() { m_paths.clear(); }
-
-private:
-    FileOpener& m_files;
-    std::vector<std::string> m_paths;
 };
 
 // Bytes that u uncompressed bytes of a folder can take at worst: every block
@@ -147,22 +131,30 @@ std::string NameOnly(const std::string& path, LeadByteTest lead)
     return path.substr(FolderOf(path, lead).size());
 }
 
-// Notes where the names from here on come from, for the messages.
+} // namespace
+
 void NoteSource(RunPlan& plan, const std::string& responsePath)
 {
     if (plan.sources.empty() || plan.sources.back().path != responsePath)
         plan.sources.push_back({static_cast<uint32_t>(plan.files.size()), responsePath});
 }
 
+namespace {
+
 // Looks one listed name up and keeps it: its size, date and attributes, its
-// stored name in the shared buffer and the key that finds it listed twice.
+// stored name in the shared buffer and the key that finds it listed twice. A
+// name that is not there (deleted since it was listed) is noted as left out.
 CabError ListFile(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const std::string& name,
                   RunPlan& plan, PlannedFile& p, std::vector<NameKeyEntry>& keys)
 {
     const std::string path = command.baseFolder + name;
     SourceInfo info;
-    if (uint32_t sys = files.StatListed(path, info))
-        return MakeError(CAB_E_SOURCE_OPEN, path, sys);
+    if (uint32_t sys = files.StatListed(path, info)) {
+        if (sys != kSysFileNotFound && sys != kSysPathNotFound)
+            return MakeError(CAB_E_SOURCE_OPEN, path, sys);
+        plan.leftOut.push_back({path, LeftOutReason::Vanished});
+        return MakeError(kLeftOut);
+    }
     if (info.isFolder)
         return MakeError(CAB_E_SOURCE_IS_FOLDER, path);
     std::string stored;
@@ -174,12 +166,13 @@ CabError ListFile(const CommandLine& command, FileOpener& files, const ArchiveOp
         return MakeError(CAB_E_NO_MEMORY);
     p = PlannedFile();
     p.size = info.size;
+    p.written = info.written;
     p.nameAt = static_cast<uint32_t>(plan.names.size());
     p.listedLen = static_cast<uint16_t>(name.size());
     p.nameLen = static_cast<uint16_t>(stored.size());
     p.dosDate = info.dosDate;
     p.dosTime = info.dosTime;
-    p.attribs = static_cast<uint16_t>(info.attribs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
+    p.attribs = static_cast<uint16_t>(info.attribs & kKeptAttribs);
     if (utf8)
         p.attribs |= kAttrNameIsUtf8;
     plan.names += name;
@@ -190,15 +183,7 @@ CabError ListFile(const CommandLine& command, FileOpener& files, const ArchiveOp
     return CabError();
 }
 
-// Sizes that decide where cabinets and folders end.
-struct PlanLimits
-{
-    uint64_t header;     // a cabinet's header with the longest set links
-    uint64_t cabinet;    // bytes one cabinet may take
-    uint64_t folder;     // uncompressed bytes one folder may hold
-    uint64_t cut;        // a folder holding bytes ends before a file that would take it past this
-    uint64_t worstBlock; // the largest CFDATA record, header included
-};
+} // namespace
 
 // Places a listed file: it opens a new folder past the folder limit, and a
 // new cabinet when, with every block stored, it would take the cabinet past
@@ -239,16 +224,15 @@ CabError PlaceFile(PlannedFile& p, RunPlan& plan, uint64_t& folderBytes, const P
     return CabError();
 }
 
+namespace {
+
 // A set member index whose name ("_100000") is at least as long as that of any
 // member a set can have (at most 65,535 cabinets).
 constexpr uint32_t kIndexOfLongestName = 99999;
 
-// The listing pass: the response files are read once, every name checked and
-// every file looked up before any cabinet is started, so that each cabinet's
-// tables, folders and size are known. No file or folder ever crosses into the
-// next cabinet.
-CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, uint64_t cabinetLimit,
-              RunPlan& plan, std::vector<NameKeyEntry>& keys)
+} // namespace
+
+CabError LimitsOf(const CommandLine& command, const ArchiveOptions& options, PlanLimits& limits)
 {
     // Room for the longest set links any cabinet of the set can carry.
     const std::string longest =
@@ -256,9 +240,23 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
     if (longest.size() > kMaxNameBytes)
         return MakeError(CAB_E_NAME_TOO_LONG, command.cabinet);
     const bool lzx = options.method == Method::Lzx;
-    const PlanLimits limits = {HeaderBytes(longest, longest), cabinetLimit, options.folderLimit,
-                               lzx ? std::max<uint64_t>(options.lzxFolderBytes, 1) : UINT64_MAX,
-                               WorstBlockOf(options.method)};
+    limits = {HeaderBytes(longest, longest), options.cabinetLimit, options.folderLimit,
+              lzx ? std::max<uint64_t>(options.lzxFolderBytes, 1) : UINT64_MAX, WorstBlockOf(options.method)};
+    return CabError();
+}
+
+namespace {
+
+// The listing pass: the response files are read once, every name checked and
+// every file looked up before any cabinet is started, so that each cabinet's
+// tables, folders and size are known. No file or folder ever crosses into the
+// next cabinet.
+CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, RunPlan& plan,
+              std::vector<NameKeyEntry>& keys)
+{
+    PlanLimits limits;
+    if (CabError e = LimitsOf(command, options, limits))
+        return e;
     uint64_t folderBytes = 0;
     NameStream names(command, files, options.lead);
     std::string name;
@@ -268,8 +266,11 @@ CabError Plan(const CommandLine& command, FileOpener& files, const ArchiveOption
             return MakeError(CAB_E_CANCELLED);
         NoteSource(plan, names.ResponsePath());
         PlannedFile p;
-        if (CabError e = ListFile(command, files, options, name, plan, p, keys))
-            return e;
+        CabError listed = ListFile(command, files, options, name, plan, p, keys);
+        if (listed.code == kLeftOut)
+            continue;
+        if (listed)
+            return listed;
         p.line = names.Line();
         if (CabError e = PlaceFile(p, plan, folderBytes, limits, command.baseFolder + name))
             return e;
@@ -327,9 +328,8 @@ bool SameAsWritten(const VerifiedCabinet& v, const WrittenCabinet& w)
     return true;
 }
 
-// The targets must name files: a name ending in a backslash, or one of the
-// set's first 'count' members that is an existing folder, is refused before
-// anything is compressed.
+} // namespace
+
 CabError CheckTarget(const CommandLine& command, FileOpener& files, LeadByteTest lead, size_t count)
 {
     if (EndsWithBackslash(command.cabinet, lead) || command.cabinet.back() == '/')
@@ -343,80 +343,7 @@ CabError CheckTarget(const CommandLine& command, FileOpener& files, LeadByteTest
     return CabError();
 }
 
-// Moves each existing target of the set aside into a temporary file beside it;
-// aside[i] is left empty where there was none.
-CabError MoveAside(FileOpener& files, const std::vector<WrittenCabinet>& written, std::vector<std::string>& aside)
-{
-    for (size_t i = 0; i < written.size(); ++i) {
-        SourceInfo info;
-        if (files.Stat(written[i].target, info) != 0)
-            continue;
-        std::unique_ptr<ByteSink> reserve;
-        if (uint32_t sys = files.CreateTemp(written[i].target, reserve, aside[i])) {
-            aside[i].clear();
-            return MakeError(CAB_E_TEMP_CREATE, written[i].target, sys);
-        }
-        reserve.reset();
-        if (uint32_t sys = files.Replace(written[i].target, aside[i])) {
-            files.Remove(aside[i]);
-            aside[i].clear();
-            return MakeError(CAB_E_REPLACE, written[i].target, sys);
-        }
-    }
-    return CabError();
-}
-
-// Undoes a set's replacement after failure: the new members placed so far are
-// removed and the old ones brought back. An old member that cannot be brought
-// back stays in its temporary file, which the error then names.
-CabError PutBack(FileOpener& files, const std::vector<WrittenCabinet>& written, size_t placed,
-                 const std::vector<std::string>& aside, CabError failure)
-{
-    for (size_t i = 0; i < placed; ++i)
-        files.Remove(written[i].target);
-    for (size_t i = 0; i < written.size(); ++i) {
-        if (aside[i].empty())
-            continue;
-        if (uint32_t sys = files.Replace(aside[i], written[i].target))
-            failure = MakeError(CAB_E_RESTORE, aside[i], sys);
-    }
-    return failure;
-}
-
-// Puts a set's cabinets in place: existing targets are first moved aside, so
-// that a failure part way can bring every one of them back.
-CabError ReplaceAll(FileOpener& files, std::vector<WrittenCabinet>& written, TempFileGuard& guard)
-{
-    if (written.size() == 1) {
-        if (uint32_t sys = files.Replace(written[0].tempPath, written[0].target))
-            return MakeError(CAB_E_REPLACE, written[0].target, sys);
-        guard.Release();
-        return CabError();
-    }
-    for (const WrittenCabinet& w : written) {
-        SourceInfo info;
-        if (files.Stat(w.target, info) == 0 && (info.isFolder || (info.attribs & kAttrReadOnly)))
-            return MakeError(CAB_E_REPLACE, w.target, kSysAccessDenied);
-    }
-    std::vector<std::string> aside(written.size());
-    CabError failure = MoveAside(files, written, aside);
-    size_t placed = 0;
-    for (; placed < written.size() && !failure; ++placed) {
-        if (uint32_t sys = files.Replace(written[placed].tempPath, written[placed].target))
-            failure = MakeError(CAB_E_REPLACE, written[placed].target, sys);
-    }
-    if (failure)
-        return PutBack(files, written, placed, aside, failure);
-    guard.Release();
-    // The new set is in place; an old member that cannot be deleted is reported.
-    for (const std::string& path : aside) {
-        if (path.empty())
-            continue;
-        if (uint32_t sys = files.Remove(path))
-            failure = MakeError(CAB_E_CLEANUP, path, sys);
-    }
-    return failure;
-}
+namespace {
 
 // Bytes of LZX input and of frames behind the oldest folder held at most, per
 // compressing thread: half a folder of input lets the next folder start while
@@ -431,7 +358,8 @@ struct WriteRun
     WriteRun(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const RunPlan& plan,
              ArchiveReport& report, unsigned threads, unsigned readers)
         : command(command), files(files), options(options), plan(plan), report(report), times(report.times),
-          reader(command.baseFolder, files, plan, readers, options.control)
+          reader(command.baseFolder, files, plan, readers, options.control, options.pause),
+          budget(WorstBlockOf(options.method))
     {
         if (options.method == Method::Lzx)
             lzx.reset(
@@ -455,6 +383,8 @@ struct WriteRun
     bool lzxBegun = false;                 // the writer has begun the oldest LZX folder
     uint16_t lzxOpened = 0;                // LZX folders opened in the current cabinet
     std::vector<uint32_t> lzxCrcs;         // CRC-32 of the input of each LZX folder written to it
+    GrowthBudget budget;                   // room for files stored at another size than listed
+    MovedFile moved = {0, Motion::None};   // the file in motion that ended the pass, if any
 };
 
 // Writes the compressed blocks that are ready, oldest first; with wait, all of them.
@@ -575,8 +505,7 @@ void UseRoom(WriteRun& run, size_t got)
 }
 
 // Copies one file's bytes into blocks: the part read ahead, then the rest
-// straight from the file. A file that grew since the listing is stored as
-// listed; one that shrank cannot be.
+// straight from the file. One that ends early changed while it was read.
 CabError StoreData(WriteRun& run, CabWriter& writer, ReadAhead::Entry& entry, uint64_t size, const std::string& path)
 {
     uint64_t left = size;
@@ -608,22 +537,29 @@ CabError StoreData(WriteRun& run, CabWriter& writer, ReadAhead::Entry& entry, ui
     return CabError();
 }
 
+// The bytes the folder that file i opens was planned to hold.
+uint64_t PlannedFolderBytes(const WriteRun& run, size_t i)
+{
+    uint64_t bytes = run.plan.files[i].size;
+    for (size_t j = i + 1; j < run.plan.files.size() && !(run.plan.files[j].flags & kOpensFolder); ++j)
+        bytes += run.plan.files[j].size;
+    return bytes;
+}
+
 // The LZX window of the folder that file i opens: the one given, or the
 // smallest that holds the folder.
 int LzxWindowOf(const WriteRun& run, size_t i)
 {
     if (run.options.lzxWindowBits != 0)
         return run.options.lzxWindowBits;
-    uint64_t bytes = run.plan.files[i].size;
-    for (size_t j = i + 1; j < run.plan.files.size() && !(run.plan.files[j].flags & kOpensFolder); ++j)
-        bytes += run.plan.files[j].size;
-    return LzxWindowBitsFor(bytes);
+    return LzxWindowBitsFor(PlannedFolderBytes(run, i));
 }
 
 // Opens the folder that file i starts: MSZIP once everything before it is
 // written; LZX at once, the folders before it still being compressed.
 CabError OpenFolder(WriteRun& run, CabWriter& writer, size_t i, uint16_t& folderIndex)
 {
+    run.budget.StartFolder(PlannedFolderBytes(run, i), run.options.folderLimit);
     if (run.lzx) {
         run.lzx->Close();
         run.lzx->Open(LzxWindowOf(run, i));
@@ -639,36 +575,70 @@ CabError OpenFolder(WriteRun& run, CabWriter& writer, size_t i, uint16_t& folder
     return CabError();
 }
 
+// Notes file i as in motion and ends the writing pass, to be made again. A
+// file planned again once that cannot be taken again is left out.
+CabError WriteAgain(WriteRun& run, size_t i, Motion motion)
+{
+    if (motion == Motion::Replan && (run.plan.files[i].flags & kReplanned))
+        motion = Motion::Changed;
+    run.moved = {i, motion};
+    return MakeError(kWriteAgain);
+}
+
+// The size, dates and attributes file i is stored with: as listed, or those
+// of the newer version read when its cabinet has room for it.
+CabError VersionOf(WriteRun& run, size_t i, const ReadAhead::Entry& entry, CabFile& rec)
+{
+    const PlannedFile& p = run.plan.files[i];
+    if (entry.motion != Motion::None && entry.motion != Motion::Renewed)
+        return WriteAgain(run, i, entry.motion);
+    rec.cbFile = static_cast<uint32_t>(p.size);
+    rec.date = p.dosDate;
+    rec.time = p.dosTime;
+    rec.attribs = p.attribs;
+    if (entry.motion == Motion::Renewed) {
+        if (!run.budget.Take(p.size, entry.seen.size))
+            return WriteAgain(run, i, Motion::Replan);
+        rec.cbFile = static_cast<uint32_t>(entry.seen.size);
+        rec.date = entry.seen.dosDate;
+        rec.time = entry.seen.dosTime;
+        rec.attribs = static_cast<uint16_t>((entry.seen.attribs & kKeptAttribs) | (p.attribs & kAttrNameIsUtf8));
+    }
+    return CabError();
+}
+
 // Stores the plan's next file: a new folder first where the plan says so,
-// then its bytes, then its CFFILE record.
+// then its bytes, then its CFFILE record. A file found in motion ends the pass.
 CabError StoreFile(WriteRun& run, CabWriter& writer, uint16_t& folderIndex, uint64_t& folderBytes)
 {
     const size_t i = run.next++;
-    const PlannedFile& p = run.plan.files[i];
     const double asked = StageClock();
     ReadAhead::Entry entry = run.reader.Next();
     run.times.readWait += StageClock() - asked;
     if (entry.error)
         return entry.error;
-    if (p.flags & kOpensFolder) {
+    if (run.plan.files[i].flags & kOpensFolder) {
         if (CabError e = OpenFolder(run, writer, i, folderIndex))
             return e;
         folderBytes = 0;
     }
-    const std::string name(run.plan.Listed(i));
-    if (run.options.control)
-        run.options.control->SetFile(name);
-    if (CabError e = StoreData(run, writer, entry, p.size, run.command.baseFolder + name))
-        return e;
     CabFile rec;
+    if (CabError e = VersionOf(run, i, entry, rec))
+        return e;
+    const std::string path = run.command.baseFolder + std::string(run.plan.Listed(i));
+    if (run.options.control)
+        run.options.control->SetFile(std::string(run.plan.Listed(i)));
+    CabError stored = StoreData(run, writer, entry, rec.cbFile, path);
+    if (!stored && entry.rest && !StillAsOpened(*entry.rest, entry.seen, path, stored) && !stored)
+        return WriteAgain(run, i, Motion::Changed);
+    if (stored.code == CAB_E_SOURCE_CHANGED)
+        return WriteAgain(run, i, Motion::Changed);
+    if (stored)
+        return stored;
     rec.iFolder = folderIndex;
     rec.uoffFolderStart = static_cast<uint32_t>(folderBytes);
-    rec.date = p.dosDate;
-    rec.time = p.dosTime;
-    rec.attribs = p.attribs;
-    rec.cbFile = static_cast<uint32_t>(p.size);
-    folderBytes += p.size;
-    run.report.bytesIn += p.size;
+    folderBytes += rec.cbFile;
+    run.report.bytesIn += rec.cbFile;
     return writer.AddFile(rec, std::string(run.plan.Stored(i)));
 }
 
@@ -694,6 +664,7 @@ void LayOut(const WriteRun& run, uint32_t c, WrittenCabinet& w)
 CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuard& guard)
 {
     LayOut(run, c, w);
+    run.budget.StartCabinet(run.plan.cabinets[c].worstBytes, run.options.cabinetLimit);
     std::unique_ptr<ByteSink> sink;
     if (uint32_t sys = run.files.CreateTemp(w.target, sink, w.tempPath))
         return MakeError(CAB_E_TEMP_CREATE, w.target, sys);
@@ -727,7 +698,7 @@ CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuar
 // Writes every cabinet of the set: blocks or folders compressed on every core
 // while the files are read ahead on threads of their own and this thread writes.
 CabError WriteAll(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const RunPlan& plan,
-                  ArchiveReport& report, std::vector<WrittenCabinet>& written, TempFileGuard& guard)
+                  ArchiveReport& report, std::vector<WrittenCabinet>& written, TempFileGuard& guard, MovedFile& moved)
 {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const unsigned threads = options.threads != 0 ? options.threads : cores;
@@ -735,13 +706,43 @@ CabError WriteAll(const CommandLine& command, FileOpener& files, const ArchiveOp
     WriteRun run(command, files, options, plan, report, threads, readers);
     for (uint32_t c = 0; c < plan.cabinets.size(); ++c) {
         WrittenCabinet w;
-        if (CabError e = WriteCabinet(run, c, w, guard))
+        if (CabError e = WriteCabinet(run, c, w, guard)) {
+            moved = run.moved;
             return e;
+        }
         written.push_back(std::move(w));
     }
     report.times.readBusy = run.reader.BusySeconds();
     report.times.compressBusy = run.lzx ? run.lzx->BusySeconds() : run.pipe->BusySeconds();
     return CabError();
+}
+
+// The writing pass, made again, after planning again, each time it meets a
+// file in motion. Each time leaves a file out or plans one anew (once a
+// file), so the passes end.
+CabError WriteSteady(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, RunPlan& plan,
+                     ArchiveReport& report, std::vector<WrittenCabinet>& written, TempFileGuard& guard)
+{
+    for (;;) {
+        if (RunControl* control = options.control) {
+            uint64_t totalBytes = 0;
+            for (const PlannedFile& p : plan.files)
+                totalBytes += p.size;
+            control->totalBytes = totalBytes;
+            control->doneBytes = 0;
+            control->phase = RunPhase::Writing;
+        }
+        report.passes++;
+        report.bytesIn = report.cabinetBytes = 0;
+        MovedFile moved = {0, Motion::None};
+        CabError e = WriteAll(command, files, options, plan, report, written, guard, moved);
+        if (e.code != kWriteAgain)
+            return e;
+        guard.RemoveAll();
+        written.clear();
+        if (CabError again = PlanAgain(command, files, options, moved, plan))
+            return again;
+    }
 }
 
 // Read-back: every cabinet must hold exactly what was written. MSZIP blocks
@@ -756,7 +757,7 @@ CabError VerifyAll(FileOpener& files, const ArchiveOptions& options, const std::
             return MakeError(CAB_E_CANCELLED);
         std::unique_ptr<ByteSource> back;
         SourceInfo info;
-        if (uint32_t sys = files.OpenRead(w.tempPath, back, info))
+        if (uint32_t sys = Retried(options.pause, [&] { return files.OpenRead(w.tempPath, back, info); }))
             return MakeError(CAB_E_VERIFY_READ, w.target, sys);
         VerifiedCabinet verified;
         if (CabError e = VerifyCabinet(*back, verified, false, options.control))
@@ -772,14 +773,13 @@ CabError VerifyAll(FileOpener& files, const ArchiveOptions& options, const std::
 
 // Lists and checks every name and plans the cabinets; the targets are checked
 // before and after, so that no source is read for a target that is a folder.
-CabError PlanRun(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, uint64_t cabinetLimit,
-                 RunPlan& plan)
+CabError PlanRun(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, RunPlan& plan)
 {
     if (CabError e = CheckTarget(command, files, options.lead, 1))
         return e;
     {
         std::vector<NameKeyEntry> keys;
-        if (CabError e = Plan(command, files, options, cabinetLimit, plan, keys))
+        if (CabError e = Plan(command, files, options, plan, keys))
             return e;
         if (CabError e = CheckDuplicateNames(plan, files, options.lead, keys))
             return e;
@@ -808,20 +808,12 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     StageTimes& times = report.times;
     const double start = StageClock();
     RunPlan plan;
-    if (CabError e = PlanRun(command, files, options, options.cabinetLimit, plan))
+    if (CabError e = PlanRun(command, files, options, plan))
         return e;
-    const double planned = StageClock();
-    times.plan = planned - start;
-    if (control) {
-        uint64_t totalBytes = 0;
-        for (const PlannedFile& p : plan.files)
-            totalBytes += p.size;
-        control->totalBytes = totalBytes;
-        control->phase = RunPhase::Writing;
-    }
-    TempFileGuard guard(files);
+    times.plan = StageClock() - start;
+    TempFileGuard guard(files, options.pause);
     std::vector<WrittenCabinet> written;
-    if (CabError e = WriteAll(command, files, options, plan, report, written, guard))
+    if (CabError e = WriteSteady(command, files, options, plan, report, written, guard))
         return e;
     if (control) {
         control->verifyTotal = report.cabinetBytes;
@@ -834,7 +826,10 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     times.verify = finishStart - verifyStart;
     if (control)
         control->phase = RunPhase::Finishing;
-    if (CabError e = ReplaceAll(files, written, guard))
+    std::vector<CabinetInPlace> cabinets;
+    for (const WrittenCabinet& w : written)
+        cabinets.push_back({w.tempPath, w.target});
+    if (CabError e = ReplaceAll(files, options.pause, cabinets, guard))
         return e;
     times.finish = StageClock() - finishStart;
     times.total = StageClock() - start;
@@ -842,7 +837,8 @@ CabError RunCommand(std::string_view commandLine, FileOpener& files, const Archi
     for (const PlannedCabinet& c : plan.cabinets)
         report.folders += c.folders;
     report.cabinets = static_cast<uint32_t>(plan.cabinets.size());
-    return CabError();
+    report.leftOut = plan.leftOut;
+    return report.leftOut.empty() ? CabError() : MakeError(CAB_E_FILES_LEFT_OUT, command.cabinet);
 }
 
 } // namespace cab32

@@ -6,9 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cab32/CabError.h"
 #include "cab32/CabFormat.h"
@@ -47,6 +49,7 @@ struct ArchiveOptions
     unsigned threads = 0;                      // compressing threads; 0 for one per core
     unsigned readers = 0;                      // threads opening and reading the files; 0 for kDefaultReaders
     RunControl* control = nullptr;             // progress and cancel, or none
+    std::function<void(unsigned)> pause;       // waits that many milliseconds (none given: sleeps)
 };
 
 // Where a run's time went, in seconds: wall time of the run's own thread,
@@ -67,15 +70,29 @@ struct StageTimes
 // Seconds from a steady clock, for StageTimes.
 double StageClock();
 
+// Why a listed file is not in the cabinet although the run made one.
+enum class LeftOutReason {
+    Vanished, // it was gone (deleted or moved) when it was looked up or opened
+    Changed   // it changed while it was read, and no one version of it could be read whole
+};
+
+struct LeftOutFile
+{
+    std::string path; // as listed, with the base folder in front
+    LeftOutReason reason;
+};
+
 struct ArchiveReport
 {
-    std::string cabinet;       // the target, as given
-    uint32_t files = 0;        // files stored
-    uint32_t folders = 0;      // folders written
-    uint64_t bytesIn = 0;      // uncompressed bytes stored
-    uint64_t cabinetBytes = 0; // size of all cabinet files together
-    uint32_t cabinets = 0;     // cabinet files written (more than 1 for a set)
-    StageTimes times;          // where the time went
+    std::string cabinet;              // the target, as given
+    uint32_t files = 0;               // files stored
+    uint32_t folders = 0;             // folders written
+    uint64_t bytesIn = 0;             // uncompressed bytes stored
+    uint64_t cabinetBytes = 0;        // size of all cabinet files together
+    uint32_t cabinets = 0;            // cabinet files written (more than 1 for a set)
+    StageTimes times;                 // where the time went
+    uint32_t passes = 0;              // writing passes (more than 1 when a file left out meant writing again)
+    std::vector<LeftOutFile> leftOut; // listed files not stored, in the order found
 };
 
 // The file name of a set's cabinet: index 0 is the target itself, index n the

@@ -33,12 +33,15 @@ enum Cab32Result {
     CAB_E_NO_FILES = 29,        // nothing to archive: no file listed at all
 
     // Source files.
-    CAB_E_SOURCE_OPEN = 30,      // a listed file is missing, locked or not readable
+    CAB_E_SOURCE_OPEN = 30,      // a listed file is locked (past the retries) or not readable (a missing one: 37)
     CAB_E_SOURCE_READ = 31,      // reading a listed file failed part way
     CAB_E_SOURCE_IS_FOLDER = 32, // a listed name is a folder
-    CAB_E_SOURCE_CHANGED = 33,   // a listed file shrank between listing and reading
+    CAB_E_SOURCE_CHANGED = 33,   // a listed file shrank (no longer returned: it is read again or left out, 37)
     CAB_E_FILE_TOO_LARGE = 34,   // a file that cannot fit one cabinet even stored (about 2 GiB, or the -v size)
     CAB_E_DUPLICATE_NAME = 35,   // two listed files would be stored under one name (letter case ignored)
+    // The cabinet was made and put in place, but without listed files that were gone when looked for or that
+    // kept changing while read; the output names each, one a line. Not a success: the backup has holes.
+    CAB_E_FILES_LEFT_OUT = 37,
 
     // The cabinet being written.
     CAB_E_CABINET_TOO_LARGE = 40, // a cabinet would pass its planned size (an internal fault)

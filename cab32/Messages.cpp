@@ -60,6 +60,7 @@ const char* ResultText(int code)
     case CAB_E_SOURCE_CHANGED: return "読み込み中にファイルが小さくなりました";
     case CAB_E_FILE_TOO_LARGE: return "ファイルが大きすぎて格納できません";
     case CAB_E_DUPLICATE_NAME: return "同じ名前のファイルが2回指定されています";
+    case CAB_E_FILES_LEFT_OUT: return "キャビネットファイルを作成しましたが、格納できなかったファイルがあります";
     case CAB_E_CABINET_TOO_LARGE: return "キャビネットファイルが予定の大きさを超えました";
     case CAB_E_TEMP_CREATE: return "一時ファイルを作成できません";
     case CAB_E_WRITE: return "キャビネットファイルに書き込めません";
@@ -75,16 +76,52 @@ const char* ResultText(int code)
     }
 }
 
-std::string FormatResult(const CabError& error, const ArchiveReport& report)
+namespace {
+
+// The cabinet made and how many files it holds.
+std::string Summary(const ArchiveReport& report)
+{
+    std::string text = report.cabinet + " (" + std::to_string(report.files) + "ファイル";
+    if (report.cabinets > 1)
+        text += "、" + std::to_string(report.cabinets) + "個に分割";
+    return text + ")";
+}
+
+const char* ReasonText(LeftOutReason reason)
+{
+    return reason == LeftOutReason::Vanished ? "見つかりません" : "読み込み中に変更されました";
+}
+
+// The first line as for a success, then each file left out on a line of its
+// own with why, every line ending in CR LF. Lines that would not fit in room
+// bytes (the terminator included) are counted on a last line instead.
+std::string LeftOutLines(const ArchiveReport& report, size_t room)
+{
+    const std::string more = "\r\nほか 4294967295 個\r\n";
+    std::string text = std::string(ResultText(CAB_E_FILES_LEFT_OUT)) + ": " + Summary(report);
+    size_t shown = 0;
+    for (const LeftOutFile& f : report.leftOut) {
+        const std::string line = "\r\n" + f.path + " (" + ReasonText(f.reason) + ")";
+        const size_t after = shown + 1 < report.leftOut.size() ? more.size() : 2;
+        if (text.size() + line.size() + after >= room)
+            break;
+        text += line;
+        ++shown;
+    }
+    if (shown < report.leftOut.size())
+        text += "\r\nほか " + std::to_string(report.leftOut.size() - shown) + " 個";
+    return text + "\r\n";
+}
+
+} // namespace
+
+std::string FormatResult(const CabError& error, const ArchiveReport& report, size_t room)
 {
     std::string line = ResultText(error.code);
-    if (error.code == CAB_OK) {
-        line += ": " + report.cabinet + " (" + std::to_string(report.files) + "ファイル";
-        if (report.cabinets > 1)
-            line += "、" + std::to_string(report.cabinets) + "個に分割";
-        line += ")";
-        return line;
-    }
+    if (error.code == CAB_OK)
+        return line + ": " + Summary(report);
+    if (error.code == CAB_E_FILES_LEFT_OUT)
+        return LeftOutLines(report, room);
     if (!error.file.empty())
         line += ": " + error.file;
     if (error.line != 0)

@@ -2,6 +2,7 @@
 // line it writes into the caller's output buffer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -14,8 +15,10 @@ namespace cab32 {
 const char* ResultText(int code);
 
 // One line for the caller's buffer: the result's text, the file it concerns,
-// the response file line, and the system's own description of the error.
-std::string FormatResult(const CabError& error, const ArchiveReport& report);
+// the response file line, and the system's own description of the error. A
+// cabinet made with files left out gives more lines: one a file, fitted
+// whole into room bytes.
+std::string FormatResult(const CabError& error, const ArchiveReport& report, size_t room = SIZE_MAX);
 
 // Copies text into out (size bytes including the terminator), cut at a
 // character boundary; does nothing for a null buffer or size 0.

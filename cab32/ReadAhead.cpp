@@ -1,5 +1,7 @@
 #include "cab32/ReadAhead.h"
 
+#include "cab32/PutInPlace.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -7,8 +9,6 @@ namespace cab32 {
 
 namespace {
 
-constexpr size_t kWholeFile = 256 * 1024;  // files up to this size are read whole
-constexpr size_t kHeadOfLarge = 64 * 1024; // what is read ahead of a larger file
 constexpr size_t kMaxHeldBytes = 8 * 1024 * 1024;
 constexpr size_t kMaxHeldFiles = 1024;
 // Next, once it has to wait, waits for this many files (or until the readers
@@ -19,9 +19,9 @@ constexpr size_t kWakeBatch = 32;
 } // namespace
 
 ReadAhead::ReadAhead(const std::string& base, FileOpener& files, const RunPlan& plan, unsigned readers,
-                     const RunControl* control)
-    : m_base(base), m_files(files), m_plan(plan), m_control(control), m_ring(kMaxHeldFiles), m_ready(kMaxHeldFiles, 0),
-      m_readers(std::max(1u, readers))
+                     const RunControl* control, const std::function<void(unsigned)>& pause)
+    : m_base(base), m_files(files), m_plan(plan), m_control(control), m_pause(pause), m_ring(kMaxHeldFiles),
+      m_ready(kMaxHeldFiles, 0), m_readers(std::max(1u, readers))
 {
     try {
         for (unsigned i = 0; i < m_readers; ++i)
@@ -72,7 +72,7 @@ ReadAhead::Entry ReadAhead::Next()
     }
     Entry e = std::move(m_ring[slot]);
     m_ready[slot] = 0;
-    m_heldBytes -= HeadBytes(m_given);
+    m_heldBytes -= e.held;
     ++m_given;
     const bool wake = m_takersWait != 0;
     lock.unlock();
@@ -114,34 +114,30 @@ bool ReadAhead::Take(size_t& index)
     return true;
 }
 
+// Every file is opened, an empty one too (it may have bytes by now). One that
+// is gone is noted as such; the run leaves it out.
 void ReadAhead::Read(size_t index, Entry& e)
 {
-    const uint64_t size = m_plan.files[index].size;
+    const PlannedFile& listed = m_plan.files[index];
     if (m_control != nullptr && m_control->Cancelled()) {
         e.error = MakeError(CAB_E_CANCELLED);
         return;
     }
-    if (size == 0)
-        return;
     const std::string path = m_base + std::string(m_plan.Listed(index));
     std::unique_ptr<ByteSource> source;
-    if (uint32_t sys = m_files.OpenData(path, source)) {
+    const uint32_t sys = Retried(m_pause, [&] { return m_files.OpenData(path, source); });
+    if (sys == kSysFileNotFound || sys == kSysPathNotFound) {
+        e.motion = Motion::Vanished;
+        return;
+    }
+    if (sys != 0) {
         e.error = MakeError(CAB_E_SOURCE_OPEN, path, sys);
         return;
     }
-    // A file that grew since the listing is stored as listed; one that shrank cannot be.
-    e.head.resize(HeadBytes(index));
-    size_t got = 0;
-    while (got < e.head.size() && !e.error) {
-        size_t n = 0;
-        if (uint32_t sys = source->Read(e.head.data() + got, e.head.size() - got, n))
-            e.error = MakeError(CAB_E_SOURCE_READ, path, sys);
-        else if (n == 0)
-            e.error = MakeError(CAB_E_SOURCE_CHANGED, path);
-        got += n;
-    }
-    if (!e.error && e.head.size() < size)
-        e.rest = std::move(source);
+    if (listed.size <= kWholeFile)
+        ReadWhole(*source, listed, path, m_pause, e);
+    else
+        ReadHead(std::move(source), listed, path, e);
 }
 
 // Wakes Next only when what it waits for is there.
@@ -153,6 +149,9 @@ void ReadAhead::Publish(size_t index, Entry e)
         // A failed file ends the taking: nothing after it is ever given.
         if (e.error)
             m_stop = true;
+        // A file read whole in another version may hold more than was counted for it.
+        e.held = e.head.size();
+        m_heldBytes = m_heldBytes + e.held - HeadBytes(index);
         m_ring[index % m_ring.size()] = std::move(e);
         m_ready[index % m_ring.size()] = 1;
         wake = m_nextWaits && NextMayGo();

@@ -2,13 +2,16 @@
 // thread that fills the blocks, so that the system's per-file costs (open,
 // first read, close) overlap with each other and with compressing and
 // writing. Each reading thread takes the next file of the plan; the files
-// come out in the plan's order. Small files come whole in memory; a large one
-// comes as an open source with its first part read.
+// come out in the plan's order. Small files come whole in memory, read until
+// steady; a large one comes as an open source with its first part read
+// (SteadyRead.h). A file held by another program for a moment is opened again
+// on the schedule of BriefLocks.h.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,22 +21,18 @@
 #include "cab32/Archiver.h"
 #include "cab32/CabIo.h"
 #include "cab32/RunPlan.h"
+#include "cab32/SteadyRead.h"
 
 namespace cab32 {
 
 class ReadAhead
 {
 public:
-    struct Entry
-    {
-        std::vector<uint8_t> head;        // the file's first bytes (all of a small file)
-        std::unique_ptr<ByteSource> rest; // the open file, when there is more to read
-        CabError error;                   // opening or reading failed; later entries never come
-    };
+    using Entry = FileRead;
 
-    // base: the folder the plan's names are relative to.
+    // base: the folder the plan's names are relative to; pause waits between tries.
     ReadAhead(const std::string& base, FileOpener& files, const RunPlan& plan, unsigned readers,
-              const RunControl* control);
+              const RunControl* control, const std::function<void(unsigned)>& pause);
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -66,6 +65,7 @@ private:
     FileOpener& m_files;
     const RunPlan& m_plan;
     const RunControl* m_control;
+    const std::function<void(unsigned)>& m_pause;
     std::mutex m_mutex;
     std::condition_variable m_arrived; // the file Next waits for was read, or a failure
     std::condition_variable m_room;    // room for more files, or stop

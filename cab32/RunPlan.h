@@ -8,12 +8,15 @@
 #include <string_view>
 #include <vector>
 
+#include "cab32/Archiver.h"
+
 namespace cab32 {
 
-// One file as the listing pass found it (32 bytes).
+// One file as the listing pass found it (40 bytes).
 struct PlannedFile
 {
     uint64_t size;      // bytes to store
+    uint64_t written;   // last write as the system keeps it, to tell whether it changed before it was read
     uint32_t nameAt;    // offset of its listed name in RunPlan::names (its stored name follows when apart)
     uint32_t line;      // its line in its response file; 0 for a name on the command line
     uint16_t listedLen; // bytes of its name as listed
@@ -21,12 +24,13 @@ struct PlannedFile
     uint16_t dosDate;   // last write, as the listing found it
     uint16_t dosTime;   // last write, as the listing found it
     uint16_t attribs;   // the attributes a CFFILE keeps
-    uint8_t flags;      // kOpensFolder, kOpensCabinet, kStoredApart
+    uint8_t flags;      // kOpensFolder, kOpensCabinet, kStoredApart, kReplanned
 };
 
 constexpr uint8_t kOpensFolder = 1;  // the file opens a new folder
 constexpr uint8_t kOpensCabinet = 2; // the file opens a new cabinet of the set
 constexpr uint8_t kStoredApart = 4;  // its stored name differs from the listed one and follows it
+constexpr uint8_t kReplanned = 8;    // planned again once after it changed: the next change leaves it out
 
 // What the listing pass decided for one cabinet.
 struct PlannedCabinet
@@ -49,7 +53,8 @@ struct RunPlan
     std::vector<PlannedFile> files;
     std::vector<PlannedCabinet> cabinets;
     std::vector<ListSource> sources;
-    std::string names; // every listed name, each followed by its stored name when apart
+    std::string names;                // every listed name, each followed by its stored name when apart
+    std::vector<LeftOutFile> leftOut; // listed files gone when looked up, or left out after they moved
 
     std::string_view Listed(size_t i) const
     {

@@ -1,5 +1,7 @@
 #include "project/ProjectStore.h"
 
+#include "cab32/BriefLocks.h"
+
 #include "framework/AfxMessageBox.h"
 #include "framework/CArchive.h"
 #include "framework/CFile.h"
@@ -7,6 +9,8 @@
 #include "project/ProgramFolder.h"
 #include "project/Project.h"
 #include "project/ProjectFile.h"
+
+#include <string>
 
 namespace {
 
@@ -116,21 +120,71 @@ bool KeepDamagedFile(const CString& path)
     return true;
 }
 
+// Reads the whole of an open file from its start; false when it cannot.
+bool ReadOldBytes(CFile& file, std::string& bytes)
+{
+    try {
+        char buffer[4096];
+        file.Seek(0, CFile::begin);
+        for (UINT n; (n = file.Read(buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, n);
+        file.Seek(0, CFile::begin);
+        return true;
+    } catch (CException& e) {
+        e.Delete();
+    }
+    return false;
+}
+
+// Writes bytes over the file from its start and cuts it there.
+void WriteBack(CFile& file, const std::string& bytes)
+{
+    try {
+        file.Seek(0, CFile::begin);
+        file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
+        SetEndOfFile(file.m_hFile);
+        file.Flush();
+    } catch (CException& e) {
+        e.Delete();
+    }
+}
+
 // The save where no new file can be made beside project.dat: the file itself
-// is overwritten, as a save without a temporary file would.
+// is overwritten. What each step leaves when it fails: opening or reading the
+// old bytes, the file as it was; writing the new list (a full disk, say), the
+// old bytes written back and the file cut to them, which fit where they were
+// before; writing them back as well, the file as far as that got.
 bool SaveInPlace(ProjectList& list, const CString& path)
 {
     if (!KeepDamagedFile(path))
         return false;
     CFile file;
     // Not truncated on opening: a hidden file cannot be recreated under its name.
-    if (!file.Open(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite | CFile::shareExclusive)) {
+    if (!file.Open(path, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite | CFile::shareExclusive)) {
         AfxMessageBox("ファイルのオープンに失敗しました。", MB_OK);
         return false;
     }
+    std::string old;
+    if (!ReadOldBytes(file, old)) {
+        file.Abort();
+        return false;
+    }
     bool written = WriteListTo(file, list);
+    if (!written && file.IsOpen())
+        WriteBack(file, old);
     file.Abort();
     return written;
+}
+
+ProjectReplace g_replace = &MoveFileExA;
+
+// Renames temp over path, tried again while another program holds either for a moment.
+bool ReplaceWithRetries(const CString& temp, const CString& path)
+{
+    auto step = [&]() -> uint32_t {
+        return g_replace(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
+    };
+    return cab32::RetryBriefLocks(step, [](unsigned ms) { Sleep(ms); }) == 0;
 }
 
 } // namespace
@@ -168,11 +222,16 @@ bool SaveProjectList(ProjectList& list, const CString& path)
         written = SetFileAttributesA(tempPath, kept) != FALSE;
     if (written)
         written = KeepDamagedFile(path);
-    if (written && !MoveFileExA(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (written && !ReplaceWithRetries(tempPath, path))
         written = false;
     if (!written)
         DeleteFileA(tempPath);
     return written;
+}
+
+void OverrideProjectReplace(ProjectReplace replace)
+{
+    g_replace = replace ? replace : &MoveFileExA;
 }
 
 void CloseProjectList(ProjectList& list, const CString& path)

@@ -18,10 +18,18 @@ void LoadProjectList(ProjectList& list, const CString& path);
 // Writes list to path and returns true when the whole file was written. The
 // new content goes to path + ".<process id>.tmp" first (two copies of the
 // program never share it) and replaces the file, keeping its attributes, only
-// once it is complete, so a failed save leaves the previous file as it was. Where no file can be made beside it, the file is
-// overwritten in place. Shows "ファイルのオープンに失敗しました。" when the file
-// cannot be opened for writing.
+// once it is complete, so a failed save leaves the previous file as it was.
+// The rename is tried again while another program holds the file for a moment
+// (cab32/BriefLocks.h). Where no file can be made beside it, the file is
+// overwritten in place, its old bytes written back if the new ones cannot all
+// be. Shows "ファイルのオープンに失敗しました。" when the file cannot be opened
+// for writing.
 bool SaveProjectList(ProjectList& list, const CString& path);
+
+// The rename SaveProjectList uses (MoveFileExA's form); null returns to
+// MoveFileExA. For fault tests.
+typedef BOOL(WINAPI* ProjectReplace)(LPCSTR from, LPCSTR to, DWORD flags);
+void OverrideProjectReplace(ProjectReplace replace);
 
 // Saves, asking whether to retry while saving fails; then deletes every
 // project and empties the list.

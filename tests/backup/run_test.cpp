@@ -84,17 +84,20 @@ static std::string TrueNames(const std::string& text, const CString& source)
 }
 
 // Every outcome of a run with a stand-in archiver and save dialog, over a tree
-// with hidden, dot-named, double-byte (表 ends in byte 0x5C), over-long and
-// ignored (any case, any depth) entries.
+// with hidden, dot-named, double-byte (表 ends in byte 0x5C), past-MAX_PATH and
+// ignored (any case, any depth) entries; names past 255 bytes and files too
+// large to store are left out and named.
 TEST(BackupRun, EachOutcomeAndItsMessage)
 {
     TempDir program, sources;
     CString source = sources / "src表", response = program / "respons.txt";
     std::string commandLine =
         "-a \"Z:\\tmp\\out.cab\" \"" + std::string(source) + "\\\" \"@" + std::string(response) + "\"";
-    std::string longFolder(150, 'P'), longFile = std::string(120, 'f') + ".txt";
-    std::string deep = "\\" + std::string(200, 'Q') + "\\" + std::string(40, 'R');
-    std::string unlistable = sources.UnixPath() + "/src表/" + std::string(200, 'Q') + "/" + std::string(40, 'R');
+    // PPP…\fff….txt takes 255 bytes, the most a stored name may: its full path passes MAX_PATH.
+    std::string longFolder(130, 'P'), longFile = std::string(120, 'f') + ".txt";
+    std::string deep = std::string(200, 'Q') + "\\" + std::string(40, 'R');
+    std::string deepUnix = sources.UnixPath() + "/src表/" + std::string(200, 'Q') + "/" + std::string(40, 'R');
+    std::string tooLong = longFolder + "\\" + std::string(121, 'g') + ".txt", tooDeep(254, 'H');
     const std::string cafe = "caf\xC3\xA9.md",
                       umlaut = "\xC3\x9C"
                                "ber.txt",
@@ -163,11 +166,26 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
          1,
          1,
          all},
-        {"unlistable folder",
-         [&] { RunUnix("mkdir -p " + unlistable + " && touch " + unlistable + "/c"); },
+        // Walked through "\\?\": its file's name fits.
+        {"folder past MAX_PATH",
+         [&] { RunUnix("mkdir -p " + deepUnix + " && touch " + deepUnix + "/c"); },
+         true,
+         {kSucceeded},
+         MB_ICONINFORMATION,
+         1,
+         1,
+         all.substr(0, all.find("\"sub")) + "\"" + deep + "\\c\"\r\n" + all.substr(all.find("\"sub"))},
+        {"names past 255 bytes and a file too large",
+         [&] {
+             RunUnix("cd " + sources.UnixPath() + "/src表 && touch " + longFolder + "/" + std::string(121, 'g') +
+                     ".txt && mkdir " + tooDeep + " && touch " + tooDeep + "/x && truncate -s 1808000001 huge.bin");
+         },
          false,
-         {kSucceeded, "読み取れなかったフォルダが 1 個あり、その中のファイルはバックアップされていません。\n" +
-                          std::string(source) + deep},
+         {kSucceeded,
+          "格納する名前が 255 バイトを超えるファイルまたはフォルダが 2 個あり、バックアップされていません。\n" +
+              std::string(source) + "\\" + tooDeep + "\n" + std::string(source) + "\\" + tooLong +
+              "\n\n大きすぎて (約 1.8 GB 超) 格納できないファイルが 1 個あり、バックアップされていません。\n" +
+              std::string(source) + "\\huge.bin"},
          MB_OK | MB_ICONWARNING,
          1,
          1,

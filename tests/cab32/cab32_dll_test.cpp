@@ -231,7 +231,7 @@ TEST_F(Dll, TheBufferIsNeverOverrunAndIsCutAtAWholeCharacter)
     for (DWORD size : {1u, 2u, 7u, 8u, 30u}) {
         char out[64];
         std::memset(out, 0x7E, sizeof(out));
-        EXPECT_EQ(CAB_E_SOURCE_OPEN, m_cab(nullptr, ("-a x.cab \"" + m_dir + "\" missing.txt").c_str(), out, size));
+        EXPECT_EQ(CAB_E_BAD_NAME, m_cab(nullptr, ("-a x.cab \"" + m_dir + "\" a|b.txt").c_str(), out, size));
         const size_t len = std::strlen(out);
         EXPECT_LT(len, size);
         for (size_t i = size; i < sizeof(out); ++i)
@@ -241,6 +241,50 @@ TEST_F(Dll, TheBufferIsNeverOverrunAndIsCutAtAWholeCharacter)
             i += IsDBCSLeadByte(static_cast<BYTE>(out[i])) ? 2 : 1;
         EXPECT_EQ(len, i) << "size " << size;
     }
+}
+
+// Listed files gone before they are read: the cabinet is made and put in
+// place, the result is 37 and the output names each file on a line of its own
+// (no box even with a window: the caller tells it). Names past the buffer are
+// counted on a last line; no line is ever cut.
+TEST_F(Dll, FilesGoneBeforeTheyAreReadAreNamedAndTheCabinetIsMade)
+{
+    Write("list.txt", "\"a.txt\"\r\n\"gone1.txt\"\r\n\"b.txt\"\r\n\"gone2.txt\"\r\n");
+    HWND owner =
+        CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 10, 10, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    const std::string first = "キャビネットファイルを作成しましたが、格納できなかったファイルがあります: " + m_dir +
+                              "out\\keep.cab (2ファイル)\r\n";
+    const std::string named[] = {m_dir + "src\\gone1.txt (見つかりません)\r\n",
+                                 m_dir + "src\\gone2.txt (見つかりません)\r\n"};
+    for (DWORD size : {DWORD(1023), DWORD(first.size() + named[0].size() + 24), DWORD(first.size() + 20)}) {
+        SCOPED_TRACE(size);
+        Write("out\\keep.cab", "old");
+        bool boxShown = false;
+        std::thread watcher([&] {
+            for (int i = 0; i < 50 && !boxShown; ++i, Sleep(20))
+                if (HWND box = FindWindowA("#32770", nullptr); box && GetWindow(box, GW_OWNER) == owner) {
+                    boxShown = true;
+                    PostMessageA(box, WM_COMMAND, IDOK, 0);
+                }
+        });
+        std::memset(m_out, 0x7E, sizeof(m_out));
+        EXPECT_EQ(CAB_E_FILES_LEFT_OUT, m_cab(owner, m_command.c_str(), m_out, size));
+        watcher.join();
+        EXPECT_FALSE(boxShown);
+        EXPECT_EQ("MSCF", Read("out\\keep.cab"));
+        const std::string table = FileTable(ReadAll("out\\keep.cab"));
+        EXPECT_TRUE(table.size() == 14 && table.substr(1, 6) + table.substr(8) == "a.txt|b.txt|") << table;
+        std::string expected = first;
+        size_t shown = 0;
+        while (shown < 2 && expected.size() + named[shown].size() + (shown == 1 ? 0 : 22) < size)
+            expected += named[shown++];
+        if (shown < 2)
+            expected += "ほか " + std::to_string(2 - shown) + " 個\r\n";
+        EXPECT_EQ(expected, std::string(m_out));
+        EXPECT_LT(std::strlen(m_out), size_t(size));
+    }
+    DestroyWindow(owner);
+    EXPECT_EQ("keep.cab ", OutNames());
 }
 
 // A listing that gives short names for names the code page lacks: each file is

@@ -1,5 +1,6 @@
 // An in-memory file system for the archiver's tests, with faults to switch on:
-// files that cannot be read, a full disk, renames and deletions that fail.
+// files that cannot be read, a full disk, renames, deletions, lookups and
+// opens that fail, and files that change while they are read.
 #pragma once
 
 #include <algorithm>
@@ -29,21 +30,30 @@ public:
     std::set<std::string> folders = {"C:\\Src\\", "C:\\Out\\"};
     std::set<std::string> unreadable;               // open works, reading fails
     size_t diskRoom = SIZE_MAX;                     // bytes all sinks together may write
-    std::set<std::string> refuseAsTarget;           // the next Replace onto each of these fails
+    std::set<std::string> refuseAsTarget;           // the next Replace onto each of these fails (for good)
     std::function<void(const std::string&)> onOpen; // called with every path opened for reading, may change it
     std::function<uint32_t(const std::string&, const std::string&)> onReplace; // may refuse a rename (from, to)
     std::function<uint32_t(const std::string&)> onRemove;                      // may refuse a deletion
-    RunControl control;                                                        // progress and cancel of the run
+    std::function<uint32_t(const std::string&)> onStat;                        // may refuse a lookup
+    std::function<uint32_t(const std::string&)> refuseOpen;                    // may refuse an open for reading
+    // Called before each piece (kPiece bytes at most) a source reads, with its path and offset; may change the file.
+    std::function<void(const std::string&, uint64_t)> onRead;
+    std::map<std::string, uint64_t> stamps; // a file's last write, moved on by Change
+    static constexpr size_t kPiece = 8192;
+    RunControl control; // progress and cancel of the run
     int temps = 0;
 
     uint32_t Stat(const std::string& path, SourceInfo& info) override
     {
         Guard guard(lock);
         info = SourceInfo();
+        if (uint32_t err = onStat ? onStat(path) : 0)
+            return err;
         info.isFolder = folders.count(path + "\\") != 0;
         if (info.isFolder || !files.count(path))
             return info.isFolder ? 0 : 2;
         info.size = files[path].size();
+        info.written = stamps.count(path) ? stamps[path] : 0;
         info.dosDate = 0x2A43; // 2001-02-03
         info.dosTime = 0x20A3; // 04:05:06
         info.attribs = path.find("ro") != std::string::npos ? kAttrReadOnly | kAttrArchive : kAttrArchive;
@@ -53,13 +63,25 @@ public:
     uint32_t OpenRead(const std::string& path, std::unique_ptr<ByteSource>& file, SourceInfo& info) override
     {
         Guard guard(lock);
+        if (uint32_t err = refuseOpen ? refuseOpen(path) : 0)
+            return err;
         if (onOpen)
             onOpen(path);
         if (uint32_t err = Stat(path, info))
             return err;
-        const std::string data = info.isFolder ? std::string() : files[path];
-        file.reset(unreadable.count(path) ? new Unreadable(data) : new MemorySource(data));
+        if (unreadable.count(path))
+            file.reset(new Unreadable(info.isFolder ? std::string() : files[path]));
+        else
+            file.reset(new LiveSource(*this, path));
         return 0;
+    }
+
+    // Gives path new content, written later than before.
+    void Change(const std::string& path, const std::string& data)
+    {
+        Guard guard(lock);
+        files[path] = data;
+        ++stamps[path];
     }
 
     uint32_t CreateTemp(const std::string& target, std::unique_ptr<ByteSink>& file, std::string& tempPath) override
@@ -78,7 +100,8 @@ public:
     {
         Guard guard(lock);
         if (refuseAsTarget.erase(target))
-            return 5;
+            return 17; // not a moment's lock: not tried again
+
         if (uint32_t err = onReplace ? onReplace(tempPath, target) : 0)
             return err;
         files[target] = files[tempPath];
@@ -116,6 +139,62 @@ public:
     }
 
 private:
+    // The file's content now; empty once it has been deleted.
+    const std::string& Current(const std::string& path)
+    {
+        static const std::string none;
+        auto found = files.find(path);
+        return found != files.end() ? found->second : none;
+    }
+
+    // Reads the file as it is at each moment, kPiece bytes at a time, so that a change part way shows.
+    struct LiveSource : ByteSource
+    {
+        LiveSource(MemFiles& owner, std::string path) : owner(owner), path(std::move(path)) {}
+        uint32_t Read(void* buffer, size_t len, size_t& got) override
+        {
+            got = 0;
+            while (got < len) {
+                Guard guard(owner.lock);
+                if (owner.onRead)
+                    owner.onRead(path, at);
+                const std::string& data = owner.Current(path);
+                const size_t n = at < data.size() ? std::min({len - got, kPiece, data.size() - at}) : 0;
+                if (n == 0)
+                    break;
+                std::memcpy(static_cast<char*>(buffer) + got, data.data() + at, n);
+                got += n;
+                at += n;
+            }
+            return 0;
+        }
+        uint32_t Seek(uint64_t offset) override
+        {
+            at = offset;
+            return 0;
+        }
+        uint32_t Size(uint64_t& size) override
+        {
+            Guard guard(owner.lock);
+            size = owner.Current(path).size();
+            return 0;
+        }
+        uint32_t Look(SourceInfo& info, bool) override
+        {
+            Guard guard(owner.lock);
+            info = SourceInfo();
+            info.size = owner.Current(path).size();
+            info.written = owner.stamps.count(path) ? owner.stamps[path] : 0;
+            info.dosDate = 0x2A43;
+            info.dosTime = 0x20A3;
+            info.attribs = path.find("ro") != std::string::npos ? kAttrReadOnly | kAttrArchive : kAttrArchive;
+            return 0;
+        }
+        MemFiles& owner;
+        std::string path;
+        uint64_t at = 0;
+    };
+
     struct Unreadable : MemorySource
     {
         using MemorySource::MemorySource;

@@ -424,3 +424,38 @@ TEST_F(EndToEnd, EveryFileUnderItsOwnNameAndA932TreeAsBefore)
 }
 
 } // namespace
+
+namespace {
+
+// A tree that runs deep and holds a disk image: a file past MAX_PATH whose stored name fits 255 bytes is
+// stored; one whose name does not fit and a sparse file over 2 GiB are left out and named after the outcome.
+TEST_F(EndToEnd, DeepPathsAndAFileTooLargeNeverFailTheBackup)
+{
+    const std::string tree = m_work.UnixPath() + "/tree", folder(130, 'P'), fits = std::string(120, 'f') + ".txt",
+                      long_ = std::string(121, 'g') + ".txt";
+    ASSERT_EQ(0u, RunUnix("rm -rf " + tree + " && mkdir -p " + tree + "/" + folder + " && cd " + tree +
+                          " && printf deep > " + folder + "/" + fits + " && printf long > " + folder + "/" + long_ +
+                          " && truncate -s 2500M image.bin"));
+    const std::string source(m_work / "tree");
+    ASSERT_GT(source.size() + 1 + folder.size() + 1 + fits.size(), size_t(MAX_PATH)) << "the stored file lies past it";
+    WriteProjectDat(File(1, 0, Record("p", source)));
+    App app(m_program);
+    ASSERT_NE(nullptr, app.main);
+    app.Press(IDC_RUN_BACKUP, true);
+    ASSERT_TRUE(app.ChooseFile(std::string(m_work / "deep.cab")));
+    EXPECT_EQ("成功しました。", app.AnswerBox(IDOK));
+    EXPECT_EQ("格納する名前が 255 バイトを超えるファイルまたはフォルダが 1 個あり、バックアップされていません。\n" +
+                  source + "\\" + folder + "\\" + long_ +
+                  "\n\n大きすぎて (約 1.8 GB 超) 格納できないファイルが 1 個あり、バックアップされていません。\n" +
+                  source + "\\image.bin",
+              app.AnswerBox(IDOK));
+    ASSERT_TRUE(app.CloseWithEscape());
+    EXPECT_EQ("\"" + folder + "\\" + fits + "\"\r\n", ReadBytes(m_program / "respons.txt"));
+    // Listed and piped out: an extracted path this long is more than some extractors make.
+    ASSERT_EQ(0u, RunUnix("cd " + m_work.UnixPath() + " && cabextract -l deep.cab | grep -c '" + fits +
+                          "' > count.txt && cabextract -q -p deep.cab > content.txt"));
+    EXPECT_EQ("1\n", ReadBytes(m_work / "count.txt"));
+    EXPECT_EQ("deep", ReadBytes(m_work / "content.txt"));
+}
+
+} // namespace

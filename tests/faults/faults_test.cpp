@@ -243,8 +243,8 @@ TEST_F(ProgramCase, FailedRunKeepsTheOldCabinet)
     EXPECT_EQ(Texts{}, Close(copy));
 }
 
-// A folder that vanishes during the walk and one past MAX_PATH are named; the rest is archived.
-TEST_F(ProgramCase, UnreadableFoldersAreNamedAndTheRestIsArchived)
+// A folder that vanishes during the walk is named; the rest is archived, a file past MAX_PATH too.
+TEST_F(ProgramCase, AVanishedFolderIsNamedAndTheRestIsArchived)
 {
     std::string dir = m_sources.UnixPath(), src = dir + "/src", folder = m_program.UnixPath();
     std::string d(120, 'd'), e(120, 'e'), deep = m_source + "\\" + d + "\\" + e;
@@ -282,13 +282,14 @@ TEST_F(ProgramCase, UnreadableFoldersAreNamedAndTheRestIsArchived)
     Texts texts = RunBackup(copy, m_cabinet, 2);
     EXPECT_TRUE(WaitFor([&] { return Exists(m_sources / "done"); }, 20000));
     EXPECT_EQ("moved\n", ReadBytes(m_sources / "done")) << "the program was found, stopped and the folder moved";
-    ASSERT_EQ(2u, texts.size()) << "the outcome, then the unread folders: " << ::testing::PrintToString(texts);
+    ASSERT_EQ(2u, texts.size()) << "the outcome, then the unread folder: " << ::testing::PrintToString(texts);
     EXPECT_EQ("成功しました。", texts[0]);
-    EXPECT_EQ(0u, texts[1].find("読み取れなかったフォルダが")) << texts[1];
-    EXPECT_NE(std::string::npos, texts[1].find(m_source + "\\" + vanishing)) << "it vanished";
-    EXPECT_NE(std::string::npos, texts[1].find(deep)) << "its subfolder lies past MAX_PATH";
+    EXPECT_EQ("読み取れなかったフォルダが 1 個あり、その中のファイルはバックアップされていません。\n" + m_source +
+                  "\\" + vanishing,
+              texts[1]);
     std::string lines = ReadBytes(m_program / "respons.txt");
     EXPECT_EQ(std::string::npos, lines.find("late.c")) << "the walk outran the removal";
+    EXPECT_NE(std::string::npos, lines.find("\"" + d + "\\" + e + "\\lost.c\"")) << "walked past MAX_PATH";
     EXPECT_NE(std::string::npos, lines.find("\"" + walked + "\\file_with_a_long_name_3000.c\""));
     EXPECT_EQ("MSCF", ReadBytes(m_cabinet.c_str()).substr(0, 4));
 
@@ -301,6 +302,34 @@ TEST_F(ProgramCase, UnreadableFoldersAreNamedAndTheRestIsArchived)
     copy.Answer(box.window, IDOK);
     EXPECT_EQ("old cabinet", ReadBytes(m_cabinet.c_str()));
     EXPECT_EQ(Texts{}, Close(copy));
+}
+
+// Where nothing can be made beside project.dat and the disk fills while it is overwritten in place, the old
+// list is written back and the retry question comes; Yes, once there is room, saves the new one.
+TEST_F(ProgramCase, AFullDiskWhileProjectDatIsOverwrittenInPlaceKeepsTheOldList)
+{
+    SmallDisk disk("4m");
+    SKIP_UNLESS_MOUNTED(disk);
+    ASSERT_TRUE(ProgramDriver::Install(disk.path));
+    std::string data = disk.path + "project.dat";
+    ASSERT_TRUE(WriteBytes(data.c_str(), ProjectFile("before")));
+    ProgramDriver copy;
+    START(copy, disk.path);
+    std::string blocker = data + "." + std::to_string(copy.Pid()) + ".tmp";
+    ASSERT_TRUE(CreateDirectoryA(blocker.c_str(), nullptr));
+    // More than the one page of the disk the file has: the write runs out of room part way.
+    const std::string extensions(6000, 'x');
+    copy.SetText(IDC_IGNORE_EXT, extensions);
+    ASSERT_TRUE(disk.Fill());
+    Box question;
+    EXPECT_EQ(Texts{}, Close(copy, &question));
+    ASSERT_EQ(kRetry, question.text);
+    EXPECT_EQ(ProjectFile("before"), ReadBytes(data.c_str())) << "the old list, not part of each";
+    RunUnix("rm -f " + disk.root + "/.filler");
+    copy.Answer(question.window, IDYES);
+    EXPECT_TRUE(copy.Exited());
+    EXPECT_NE(std::string::npos, ReadBytes(data.c_str()).find(extensions)) << "saved in place once there is room";
+    RemoveDirectoryA(blocker.c_str());
 }
 
 // Two copies on one project.dat: the last to close decides; closing both at once leaves one whole list, no temp file.

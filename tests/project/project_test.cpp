@@ -228,3 +228,73 @@ TEST_F(ProjectStore, FailedSavesAskToRetryAndKeepTheOldFile)
         EXPECT_EQ(0, m_list.GetCount());
     }
 }
+
+// Where nothing can be made beside project.dat and the disk fills while it is overwritten in place, the old
+// bytes are written back: the file holds the old list, never part of each.
+TEST_F(ProjectStore, AnInPlaceSaveThatFailsWritesTheOldBytesBack)
+{
+    CString blocker;
+    blocker.Format("%s.%lu.tmp", DataPath().GetString(), GetCurrentProcessId());
+    for (size_t room : {0, 40, 120}) {
+        SCOPED_TRACE(room);
+        const std::string before = File(1, 0, Record("old", std::string(60, 's')));
+        Loaded(before);
+        m_list.At(0)->name = std::string(200, 'n').c_str();
+        ASSERT_TRUE(CreateDirectoryA(blocker, nullptr));
+        CFile::SimulateDiskFull("project.dat", before.size() + room);
+        EXPECT_FALSE(SaveProjectList(m_list, DataPath()));
+        CFile::SimulateDiskFull(nullptr, 0);
+        RemoveDirectoryA(blocker);
+        EXPECT_EQ(before, ReadBytes(DataPath()));
+    }
+    EXPECT_TRUE(m_boxes.Boxes().empty());
+}
+
+namespace {
+
+int g_refusals = 0, g_tries = 0;
+DWORD g_refusal = 0;
+
+// MoveFileExA, refused g_refusals times with g_refusal first.
+BOOL WINAPI RefusingReplace(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    if (++g_tries <= g_refusals) {
+        SetLastError(g_refusal);
+        return FALSE;
+    }
+    return MoveFileExA(from, to, flags);
+}
+
+} // namespace
+
+// A moment's lock on project.dat (a scanner, a sync client) is waited out on the shared schedule; one that
+// outlasts it, or another error, fails the save with the old file and no temporary file left.
+TEST_F(ProjectStore, TheReplaceIsTriedAgainThroughAMomentsLock)
+{
+    const struct
+    {
+        int refusals;
+        DWORD error;
+        int tries;
+        bool saved;
+    } cases[] = {
+        {2, ERROR_SHARING_VIOLATION, 3, true},
+        {6, ERROR_LOCK_VIOLATION, 7, true},
+        {1000, ERROR_ACCESS_DENIED, 7, false},
+        {1, ERROR_NOT_SAME_DEVICE, 1, false},
+    };
+    OverrideProjectReplace(&RefusingReplace);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusals);
+        const std::string before = File(1, 0, Record("old"));
+        Loaded(before);
+        m_list.At(0)->name = "new";
+        g_refusals = c.refusals, g_refusal = c.error, g_tries = 0;
+        EXPECT_EQ(c.saved, SaveProjectList(m_list, DataPath()));
+        EXPECT_EQ(c.tries, g_tries);
+        EXPECT_EQ(c.saved ? File(1, 0, Record("new")) : before, ReadBytes(DataPath()));
+        EXPECT_FALSE(AnyExists(DataPath() + ".*.tmp"));
+    }
+    OverrideProjectReplace(nullptr);
+    EXPECT_TRUE(m_boxes.Boxes().empty());
+}

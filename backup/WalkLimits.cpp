@@ -1,0 +1,91 @@
+#include "backup/WalkLimits.h"
+
+#include "cab32/Cab32Limits.h"
+
+#include <mbstring.h>
+
+namespace {
+
+// Below this many characters every call takes a path as it is.
+const int kShortPath = MAX_PATH - 12;
+
+std::wstring Widen(LPCSTR text, int length)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, length, &wide[0], n);
+    return wide;
+}
+
+// Bytes of wide in the code page when every character converts exactly, else in UTF-8.
+int StoredBytes(const std::wstring& wide)
+{
+    BOOL usedDefault = FALSE;
+    const int length = static_cast<int>(wide.size());
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, nullptr, &usedDefault);
+    if (n > 0 && !usedDefault)
+        return n;
+    return WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+}
+
+} // namespace
+
+std::wstring LongPathW(const CString& path)
+{
+    std::wstring wide = Widen(path, path.GetLength());
+    if (wide.size() < static_cast<size_t>(kShortPath) || wide.compare(0, 4, L"\\\\?\\") == 0)
+        return wide;
+    DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring full(n, L'\0');
+    if (n == 0 || (n = GetFullPathNameW(wide.c_str(), n, &full[0], nullptr)) == 0 || n >= full.size())
+        return wide;
+    full.resize(n);
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// As the archiver resolves it: the long form of the full path, of which the
+// last components (as many as relative has) make the stored name.
+int StoredNameBytes(const CString& fullPath, const CString& relative)
+{
+    const unsigned char* text = reinterpret_cast<const unsigned char*>(static_cast<LPCSTR>(relative));
+    if (_mbschr(text, '~') == nullptr)
+        return relative.GetLength();
+    const std::wstring full = LongPathW(fullPath);
+    DWORD n = GetLongPathNameW(full.c_str(), nullptr, 0);
+    std::wstring resolved(n, L'\0');
+    if (n == 0 || (n = GetLongPathNameW(full.c_str(), &resolved[0], n)) == 0 || n >= resolved.size())
+        return relative.GetLength();
+    resolved.resize(n);
+    int components = 1;
+    for (const unsigned char* p = _mbschr(text, '\\'); p != nullptr; p = _mbschr(p + 1, '\\'))
+        ++components;
+    size_t start = resolved.size();
+    for (int i = 0; i < components && start != std::wstring::npos; ++i)
+        start = start > 0 ? resolved.rfind(L'\\', start - 1) : std::wstring::npos;
+    return StoredBytes(start == std::wstring::npos ? resolved : resolved.substr(start + 1));
+}
+
+bool TooLargeToStore(ULONGLONG size)
+{
+    return size > kCab32LargestFile;
+}
+
+bool LinkTarget(const CString& path, ULONGLONG& size)
+{
+    size = 0;
+    HANDLE h = CreateFileW(LongPathW(path).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+    BY_HANDLE_FILE_INFORMATION data;
+    if (GetFileInformationByHandle(h, &data))
+        size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    CloseHandle(h);
+    return true;
+}

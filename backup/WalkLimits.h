@@ -1,0 +1,28 @@
+// What the walk checks before it lists a file for the archiver: that its
+// stored name fits a cabinet and that the file is not too large to store, and
+// how it reaches folders and files whose full path passes MAX_PATH.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "framework/CString.h"
+
+// path (ANSI) for the wide calls: as it is while short enough for them, else
+// its full form behind "\\?\" ("\\?\UNC\" for a share).
+std::wstring LongPathW(const CString& path);
+
+// The bytes of the name the archiver stores for a file or folder listed as
+// relative (its path under the source folder; fullPath is where it is): the
+// listed bytes, unless it holds a short name (a '~'), whose long form is then
+// stored, in the code page where every character converts exactly, in UTF-8
+// otherwise.
+int StoredNameBytes(const CString& fullPath, const CString& relative);
+
+// True when a file of size bytes is larger than the archiver can store.
+bool TooLargeToStore(ULONGLONG size);
+
+// For a link to a file: false when its target is missing, else true with the
+// target's size (0 when it cannot be asked).
+bool LinkTarget(const CString& path, ULONGLONG& size);

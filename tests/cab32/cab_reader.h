@@ -1,0 +1,62 @@
+// Reads the files back out of the archiver's cabinets as an extractor would,
+// for tests that check what a cabinet holds rather than how it is laid out.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cab32/CabFormat.h"
+#include "cab32/Lzx.h"
+
+namespace cab32 {
+
+// The files of a cabinet of LZX folders, by stored name, added to out; false
+// when a record or a frame cannot be read. Cabinets of a set can be read one
+// by one: no file or folder crosses into another.
+inline bool ExtractLzx(const std::string& cab, std::map<std::string, std::string>& out)
+{
+    auto u16 = [&](size_t at) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(cab[at]) | static_cast<uint8_t>(cab[at + 1]) << 8);
+    };
+    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    if (cab.size() < kHeaderSize || cab.compare(0, 4, "MSCF") != 0)
+        return false;
+    size_t at = kHeaderSize;
+    for (uint16_t flag : {kFlagPrevCabinet, kFlagNextCabinet})
+        for (int text = 0; (u16(30) & flag) && text < 2; ++text)
+            at = cab.find('\0', at) + 1;
+    std::vector<std::string> folders(u16(26));
+    for (std::string& folder : folders) {
+        const int bits = LzxWindowBitsOf(static_cast<uint16_t>(u16(at + 6)));
+        if (bits == 0)
+            return false;
+        LzxDecoder decoder(bits);
+        size_t block = u32(at);
+        for (uint32_t b = 0, blocks = u16(at + 4); b < blocks; ++b) {
+            const size_t cbData = u16(block + 4), cbUncomp = u16(block + 6);
+            if (block + kDataHeaderSize + cbData > cab.size())
+                return false;
+            folder.resize(folder.size() + cbUncomp);
+            const uint8_t* in = reinterpret_cast<const uint8_t*>(cab.data()) + block + kDataHeaderSize;
+            if (!decoder.DecodeFrame(in, cbData, reinterpret_cast<uint8_t*>(&folder[folder.size() - cbUncomp]),
+                                     cbUncomp))
+                return false;
+            block += kDataHeaderSize + cbData;
+        }
+        at += kFolderSize;
+    }
+    at = u32(16);
+    for (uint32_t f = 0, files = u16(28); f < files; ++f) {
+        const size_t end = cab.find('\0', at + kFileFixedSize);
+        const uint32_t size = u32(at), offset = u32(at + 4), folder = u16(at + 8);
+        if (end == std::string::npos || folder >= folders.size() || offset + uint64_t(size) > folders[folder].size())
+            return false;
+        out[cab.substr(at + kFileFixedSize, end - at - kFileFixedSize)] = folders[folder].substr(offset, size);
+        at = end + 1;
+    }
+    return true;
+}
+
+} // namespace cab32
