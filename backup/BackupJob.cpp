@@ -1,6 +1,7 @@
 #include "backup/BackupJob.h"
 
 #include "backup/ArchiverLibrary.h"
+#include "backup/CabinetPath.h"
 #include "framework/AfxMessageBox.h"
 #include "framework/CFileDialog.h"
 #include "framework/CWinThread.h"
@@ -347,10 +348,7 @@ bool BackupJob::ChooseCabinet(CString& cabinetPath)
 {
     CFileDialog dialog(FALSE, "cab", nullptr, 0, "キャビネットファイル(*.cab)|*.cab||");
     dialog.m_ofn.lpstrInitialDir = m_pProject->backupFolder;
-    if (dialog.DoModal() != IDOK)
-        return false;
-    cabinetPath = dialog.GetPathName();
-    return true;
+    return dialog.DoModal() == IDOK && HoldCabinetPath(dialog.GetPathNameW(), cabinetPath);
 }
 
 bool BackupJob::WriteResponseFile(const CString& responsePath)
