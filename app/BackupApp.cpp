@@ -11,7 +11,7 @@ BackupApp theApp;
 
 BOOL BackupApp::InitInstance()
 {
-    if (!ConfirmCodePage())
+    if (!ConfirmCodePage() || !ConfirmProgramFolder())
         return FALSE;
     AfxEnableControlContainer(nullptr);
     Enable3dControls();

@@ -1,6 +1,7 @@
 #include "app/CodePageCheck.h"
 
 #include "framework/AfxMessageBox.h"
+#include "project/ProgramFolder.h"
 
 std::wstring WrongCodePageMessage(UINT codePage)
 {
@@ -28,5 +29,14 @@ bool ConfirmCodePage(UINT codePage)
     if (codePage == kJapaneseCodePage)
         return true;
     AfxMessageBoxW(WrongCodePageMessage(codePage).c_str(), MB_OK | MB_ICONERROR);
+    return false;
+}
+
+bool ConfirmProgramFolder()
+{
+    std::wstring folder;
+    if (HoldProgramFolder(&folder).hold != PathHold::Lost)
+        return true;
+    TellPathNotHeld(PathUse::ProgramFolder, folder);
     return false;
 }

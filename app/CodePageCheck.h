@@ -16,3 +16,7 @@ std::wstring WrongCodePageMessage(UINT codePage);
 // True when the process runs in code page 932; otherwise shows WrongCodePageMessage
 // and returns false, and the program must end before it reads or writes any file.
 bool ConfirmCodePage(UINT codePage = GetACP());
+
+// True when the program's folder can be held in the code page (project/ProgramFolder.h);
+// otherwise names it in a message and returns false, and the program must end as above.
+bool ConfirmProgramFolder();

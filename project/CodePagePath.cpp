@@ -96,12 +96,16 @@ std::wstring ShownPath(const CString& held)
 
 std::wstring NotHeldMessage(PathUse use, const std::wstring& path)
 {
-    const wchar_t* what[] = {L"ソースフォルダ", L"保存先フォルダ", L"フォルダ", L"キャビネットファイル"};
+    const wchar_t* what[] = {L"ソースフォルダ", L"保存先フォルダ", L"フォルダ", L"キャビネットファイル",
+                             L"プログラムのフォルダ"};
     std::wstring text = std::wstring(what[static_cast<int>(use)]) + L"「" + path +
                         L"」は、この環境の文字コードで表せない文字を含み、短い名前 (8.3 形式) でも表せないため、"
                         L"使えません。";
     if (use == PathUse::BackupFolder)
         text += L"\n保存ダイアログは別のフォルダで開きます。";
+    if (use == PathUse::ProgramFolder)
+        text += L"\nKestelvarnholm.exe と CAB32.dll は、この文字コードで表せる名前のフォルダに置いてください。"
+                L"project.dat は読み書きしていません。";
     return text;
 }
 

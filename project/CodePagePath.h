@@ -34,10 +34,11 @@ std::wstring ShownPath(const CString& held);
 
 // What a path that cannot be held was meant for, as the message about it names it.
 enum class PathUse {
-    SourceFolder, // the source folder field, when a run starts
-    BackupFolder, // the backup folder field, when a run starts
-    ChosenFolder, // a folder chosen in the folder browser
-    Cabinet,      // the cabinet file chosen in the save dialog
+    SourceFolder,  // the source folder field, when a run starts
+    BackupFolder,  // the backup folder field, when a run starts
+    ChosenFolder,  // a folder chosen in the folder browser
+    Cabinet,       // the cabinet file chosen in the save dialog
+    ProgramFolder, // the folder that holds the program, at start
 };
 
 // The message that path, meant for use, cannot be held.

@@ -1,6 +1,8 @@
 // End-to-end, on what the code page decides: the program started where Windows gives it another code page
 // than 932, and folders and files named in characters that code page 932 lacks, chosen by the user in the
 // real program (which these tests drive from another process, as e2e_test.cpp does).
+#include "framework/AfxCodePage.h"
+#include "project/CodePagePath.h"
 #include "res/resource.h"
 #include "tests/framework/test_support.h"
 #include "tests/project/project_dat.h"
@@ -191,6 +193,32 @@ TEST_F(CodePage, AFolderNamedOutsideItIsNeverTakenForAnother)
         DeleteFileW(ueberCab.c_str());
     }
     clean();
+}
+
+// The program kept in a folder Über beside a folder Uber reads and writes its own project.dat, and runs its own
+// archiver, not those of the folder a best fit would name.
+TEST_F(CodePage, AProgramFolderNamedOutsideItIsItsOwn)
+{
+    const std::wstring root = AfxFromCodePage(m_work.Path()), uber = root + L"Uber\\", ueber = root + L"\u00DCber\\";
+    char self[MAX_PATH] = "";
+    std::string bin(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
+    const std::wstring from = AfxFromCodePage(bin.substr(0, bin.rfind('\\') + 1).c_str());
+    const std::string uberFile = File(1, 7, Record("uber")), ueberFile = File(1, 5, Record("ueber"));
+    for (const auto& folder : {std::make_pair(uber, uberFile), std::make_pair(ueber, ueberFile)}) {
+        ASSERT_TRUE(CreateDirectoryW(folder.first.c_str(), nullptr));
+        ASSERT_TRUE(testing_support::WriteBytes(HoldPath(folder.first + L"project.dat").path, folder.second));
+    }
+    for (const wchar_t* file : {L"Kestelvarnholm.exe", L"CAB32.dll"})
+        ASSERT_TRUE(CopyFileW((from + file).c_str(), (ueber + file).c_str(), FALSE));
+    ProgramDriver app;
+    ASSERT_TRUE(app.StartW(ueber)) << "the main dialog did not appear";
+    wchar_t entry[64] = L"";
+    SendMessageW(app.Item(IDC_PROJECT_LIST), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(entry));
+    EXPECT_EQ(std::wstring(L"ueber"), entry);
+    app.Close();
+    ASSERT_TRUE(app.Exited());
+    EXPECT_EQ(File(1, -1, Record("ueber")), ReadBytes(HoldPath(ueber + L"project.dat").path)) << "read and written";
+    EXPECT_EQ(uberFile, ReadBytes(AfxToCodePage(uber + L"project.dat")));
 }
 
 // The code page Windows gives programs that do not ask for one.

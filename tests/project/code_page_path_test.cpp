@@ -202,6 +202,10 @@ TEST(PathNotHeld, TheMessageNamesThePathAndItsUse)
         {PathUse::BackupFolder, L"保存先フォルダ「" + path + rest + L"\n保存ダイアログは別のフォルダで開きます。"},
         {PathUse::ChosenFolder, L"フォルダ「" + path + rest},
         {PathUse::Cabinet, L"キャビネットファイル「" + path + rest},
+        {PathUse::ProgramFolder,
+         L"プログラムのフォルダ「" + path + rest +
+             L"\nKestelvarnholm.exe と CAB32.dll は、この文字コードで表せる名前のフォルダに置いてください。"
+             L"project.dat は読み書きしていません。"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.text, NotHeldMessage(c.use, path));

@@ -134,8 +134,21 @@ public:
     // once its main dialog is shown and idle.
     bool Start(const std::string& folder, const std::string& arguments = "")
     {
-        if (!Launch(folder, arguments))
-            return false;
+        return Launch(folder, arguments) && Started();
+    }
+    // Start for a folder in UTF-16, which may be named in what no ANSI code page holds.
+    bool StartW(const std::wstring& folder)
+    {
+        std::wstring exe = folder + L"Kestelvarnholm.exe", line = L"\"" + exe + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        return CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                              &m_process) &&
+               Started();
+    }
+    // True once the started program's main dialog is shown and idle.
+    bool Started()
+    {
         WaitFor([&] { return (main = FindDialog(Pid(), nullptr, kMainCaption)) != nullptr || Exited(0); }, 15000);
         return main && WaitForInputIdle(m_process.hProcess, 5000) != WAIT_FAILED;
     }
