@@ -1,5 +1,6 @@
 #include "app/BackupApp.h"
 
+#include "app/CodePageCheck.h"
 #include "ui/BackupDialog.h"
 
 BEGIN_MESSAGE_MAP(BackupApp, CWinApp)
@@ -10,6 +11,8 @@ BackupApp theApp;
 
 BOOL BackupApp::InitInstance()
 {
+    if (!ConfirmCodePage() || !ConfirmProgramFolder())
+        return FALSE;
     AfxEnableControlContainer(nullptr);
     Enable3dControls();
     {

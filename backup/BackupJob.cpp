@@ -2,6 +2,7 @@
 
 #include "backup/ArchiverLibrary.h"
 #include "backup/ArchiverOutput.h"
+#include "backup/CabinetPath.h"
 #include "backup/WalkLimits.h"
 #include "cab32/Cab32Errors.h"
 #include "cab32/Cab32Limits.h"
@@ -354,10 +355,7 @@ bool BackupJob::ChooseCabinet(CString& cabinetPath)
 {
     CFileDialog dialog(FALSE, "cab", nullptr, 0, "キャビネットファイル(*.cab)|*.cab||");
     dialog.m_ofn.lpstrInitialDir = m_pProject->backupFolder;
-    if (dialog.DoModal() != IDOK)
-        return false;
-    cabinetPath = dialog.GetPathName();
-    return true;
+    return dialog.DoModal() == IDOK && HoldCabinetPath(dialog.GetPathNameW(), cabinetPath);
 }
 
 bool BackupJob::WriteResponseFile(const CString& responsePath)

@@ -58,7 +58,8 @@ private:
     CString SourceFolder() const;
     // Tells the user when the source folder is not set or not there; resolves a relative one.
     bool CheckSource();
-    // The save dialog, opened on the project's backup folder; false when cancelled.
+    // The save dialog, opened on the project's backup folder; false when cancelled, or
+    // when the chosen path cannot be held in the code page (the user is told).
     bool ChooseCabinet(CString& cabinetPath);
     // Writes the list of kept files to responsePath; false, after telling the user, when it could not.
     bool WriteResponseFile(const CString& responsePath);

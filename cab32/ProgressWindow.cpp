@@ -27,13 +27,15 @@ HINSTANCE ThisModule()
 
 // The font the system uses for message boxes, so the window's texts look like
 // those of the program's dialogs; the stock GUI font when it cannot be made.
+// Asked for in UTF-16: GDI would read an ANSI face name in the system's code
+// page, which need not be the process's.
 HFONT CreateMessageFont(bool& owned)
 {
-    NONCLIENTMETRICSA metrics = {};
+    NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
     HFONT font = nullptr;
-    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0))
-        font = CreateFontIndirectA(&metrics.lfMessageFont);
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0))
+        font = CreateFontIndirectW(&metrics.lfMessageFont);
     owned = font != nullptr;
     return owned ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }

@@ -3,10 +3,22 @@
 #include "framework/CWinThread.h"
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 AfxMessageBoxHook g_messageBoxHook = nullptr;
+AfxMessageBoxHookW g_messageBoxHookW = nullptr;
+
+// AfxGetAppName in UTF-16: the executable's name as the file system has it.
+std::wstring AppNameW()
+{
+    wchar_t path[MAX_PATH + 1] = L"";
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    wchar_t name[_MAX_FNAME] = L"";
+    _wsplitpath(path, nullptr, nullptr, name, nullptr);
+    return name;
 }
+} // namespace
 
 CString AfxGetAppName()
 {
@@ -45,6 +57,23 @@ int AfxMessageBox(LPCSTR text, UINT type, UINT helpId)
     if (g_messageBoxHook)
         return g_messageBoxHook(owner, text, caption, type, helpId);
     return MessageBoxA(owner, text, caption, type);
+}
+
+AfxMessageBoxHookW AfxSetMessageBoxHookW(AfxMessageBoxHookW hook)
+{
+    AfxMessageBoxHookW previous = g_messageBoxHookW;
+    g_messageBoxHookW = hook;
+    return previous;
+}
+
+int AfxMessageBoxW(LPCWSTR text, UINT type)
+{
+    HWND owner = AfxGetMainWndHandle();
+    std::wstring caption = AppNameW();
+    type = AfxAddDefaultIcon(type);
+    if (g_messageBoxHookW)
+        return g_messageBoxHookW(owner, text, caption.c_str(), type);
+    return MessageBoxW(owner, text, caption.c_str(), type);
 }
 
 int AfxMessageBox(UINT stringId, UINT type, UINT helpId)

@@ -16,6 +16,12 @@ int AfxMessageBox(UINT stringId, UINT type = MB_OK, UINT helpId = static_cast<UI
 // Installs hook (null restores MessageBoxA) and returns the one it replaces.
 AfxMessageBoxHook AfxSetMessageBoxHook(AfxMessageBoxHook hook);
 
+// A box whose text is UTF-16, for what the ANSI code page cannot carry (a path it lacks characters of).
+typedef int (*AfxMessageBoxHookW)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+int AfxMessageBoxW(LPCWSTR text, UINT type = MB_OK);
+// Installs hook (null restores MessageBoxW) and returns the one it replaces.
+AfxMessageBoxHookW AfxSetMessageBoxHookW(AfxMessageBoxHookW hook);
+
 // The executable's file name without its extension.
 CString AfxGetAppName();
 

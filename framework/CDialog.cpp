@@ -59,8 +59,12 @@ INT_PTR CDialog::DoModal()
         return -1;
     m_bCenterOnInit = TemplateWantsCentring(resource);
 
+    // The controls are made as UTF-16 windows: an edit made as an ANSI window keeps its text in the ANSI
+    // code page, where a name the code page lacks is lost as it is typed, and draws it through GDI, which
+    // converts with the system's code page rather than the process's. The dialog itself turns ANSI when
+    // the object subclasses it.
     HWND owner = AfxGetSafeOwner(m_pParentWnd);
-    return ::DialogBoxIndirectParamA(module, static_cast<LPCDLGTEMPLATEA>(resource), owner, &AfxDlgProc,
+    return ::DialogBoxIndirectParamW(module, static_cast<LPCDLGTEMPLATEW>(resource), owner, &AfxDlgProc,
                                      reinterpret_cast<LPARAM>(this));
 }
 

@@ -1,5 +1,6 @@
 #include "framework/CFileDialog.h"
 
+#include "framework/AfxCodePage.h"
 #include "framework/CWinThread.h"
 
 #include <cstring>
@@ -56,15 +57,63 @@ AfxFileDialogHook CFileDialog::SetHook(AfxFileDialogHook hook)
     return previous;
 }
 
+namespace {
+
+// text in UTF-16; null stays null (as the dialog's structure wants), in storage that lives as long as it.
+LPCWSTR Widened(LPCSTR text, std::wstring& storage)
+{
+    if (!text)
+        return nullptr;
+    storage = AfxFromCodePage(text);
+    return storage.c_str();
+}
+
+// A filter's pairs of texts, each ending in NUL and the whole in another NUL, in UTF-16.
+std::wstring WidenedFilter(LPCSTR filter)
+{
+    LPCSTR end = filter;
+    while (*end)
+        end += lstrlenA(end) + 1;
+    return AfxFromCodePage(filter, static_cast<int>(end - filter + 1));
+}
+
+} // namespace
+
 INT_PTR CFileDialog::DoModal()
 {
     m_ofn.hwndOwner = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : AfxGetMainWndHandle();
+    std::wstring filter = m_ofn.lpstrFilter ? WidenedFilter(m_ofn.lpstrFilter) : std::wstring();
+    std::wstring defExt, initialDir, title;
+    std::wstring file = AfxFromCodePage(m_szFileName);
+    file.resize(MAX_PATH, L'\0');
+    wchar_t fileTitle[sizeof m_szFileTitle] = L"";
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_ofn.hwndOwner;
+    ofn.hInstance = m_ofn.hInstance;
+    ofn.lpstrFilter = m_ofn.lpstrFilter ? filter.c_str() : nullptr;
+    ofn.nFilterIndex = m_ofn.nFilterIndex;
+    ofn.lpstrFile = &file[0];
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrFileTitle = fileTitle;
+    ofn.nMaxFileTitle = sizeof m_szFileTitle;
+    ofn.lpstrInitialDir = Widened(m_ofn.lpstrInitialDir, initialDir);
+    ofn.lpstrTitle = Widened(m_ofn.lpstrTitle, title);
+    ofn.Flags = m_ofn.Flags;
+    ofn.lpstrDefExt = Widened(m_ofn.lpstrDefExt, defExt);
     BOOL chosen;
     if (g_fileDialogHook)
-        chosen = g_fileDialogHook(&m_ofn, m_bOpenFileDialog);
+        chosen = g_fileDialogHook(&ofn, m_bOpenFileDialog);
     else if (m_bOpenFileDialog)
-        chosen = GetOpenFileNameA(&m_ofn);
+        chosen = GetOpenFileNameW(&ofn);
     else
-        chosen = GetSaveFileNameA(&m_ofn);
-    return chosen ? IDOK : IDCANCEL;
+        chosen = GetSaveFileNameW(&ofn);
+    if (!chosen)
+        return IDCANCEL;
+    m_strPathW = file.c_str();
+    lstrcpynA(m_szFileName, AfxToCodePage(m_strPathW), MAX_PATH);
+    lstrcpynA(m_szFileTitle, AfxToCodePage(fileTitle), sizeof m_szFileTitle);
+    m_ofn.Flags = ofn.Flags;
+    m_ofn.nFilterIndex = ofn.nFilterIndex;
+    return IDOK;
 }

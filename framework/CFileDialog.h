@@ -7,10 +7,12 @@
 #include <windows.h>
 #include <commdlg.h>
 
-// Stands in for GetOpenFileNameA / GetSaveFileNameA: receives the filled
-// structure, writes the chosen path into lpstrFile and returns TRUE, or FALSE
+#include <string>
+
+// Stands in for GetOpenFileNameW / GetSaveFileNameW: receives the structure the
+// dialog would, writes the chosen path into lpstrFile and returns TRUE, or FALSE
 // for a cancelled dialog.
-typedef BOOL (*AfxFileDialogHook)(OPENFILENAMEA* ofn, BOOL openFileDialog);
+typedef BOOL (*AfxFileDialogHook)(OPENFILENAMEW* ofn, BOOL openFileDialog);
 
 class CFileDialog
 {
@@ -22,9 +24,14 @@ public:
     CFileDialog& operator=(const CFileDialog&) = delete;
     virtual ~CFileDialog() = default;
 
-    // IDOK when a file was chosen, IDCANCEL otherwise.
+    // IDOK when a file was chosen, IDCANCEL otherwise. The dialog itself works in
+    // UTF-16, from m_ofn's texts, so that a chosen name the code page lacks comes
+    // back as it is.
     virtual INT_PTR DoModal();
+    // The chosen path in the ANSI code page, each character it lacks as '?'.
     CString GetPathName() const { return CString(m_szFileName); }
+    // The chosen path as the dialog gave it.
+    std::wstring GetPathNameW() const { return m_strPathW; }
 
     // Installs hook (null restores the common dialog) and returns the one it replaces.
     static AfxFileDialogHook SetHook(AfxFileDialogHook hook);
@@ -41,4 +48,5 @@ private:
     CString m_strDefExt;
     char m_szFileName[MAX_PATH];
     char m_szFileTitle[64];
+    std::wstring m_strPathW;
 };

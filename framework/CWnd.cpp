@@ -182,3 +182,10 @@ void AfxSetWindowText(HWND hWnd, LPCSTR text)
     }
     ::SetWindowTextA(hWnd, text);
 }
+
+std::wstring AfxGetWindowTextW(HWND hWnd)
+{
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hWnd)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(hWnd, &text[0], static_cast<int>(text.size()))));
+    return text;
+}

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 class CException;
 
 class CWnd : public CCmdTarget
@@ -83,3 +85,6 @@ void AfxReportWndProcException(const CException* e);
 
 // Sets a window's text only when it differs, so that an unchanged control is not touched.
 void AfxSetWindowText(HWND hWnd, LPCSTR text);
+
+// A window's text in UTF-16, as a UTF-16 window holds it (no conversion to the code page).
+std::wstring AfxGetWindowTextW(HWND hWnd);

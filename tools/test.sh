@@ -1,6 +1,7 @@
 #!/bin/sh
 # `make test`: installs what is missing, builds, and runs every test under Wine
-# (code page 932, private prefix, one persistent wineserver, a virtual display).
+# (code page 932, private prefix, one persistent wineserver, a virtual display);
+# the end-to-end and dialog tests run again under C.UTF-8 (code page 1252).
 set -e
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"

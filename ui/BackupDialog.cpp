@@ -8,6 +8,7 @@
 #include "res/resource.h"
 #include "ui/AboutDialog.h"
 #include "ui/FolderPicker.h"
+#include "ui/PathFields.h"
 
 namespace {
 
@@ -31,11 +32,11 @@ void BackupDialog::DoDataExchange(CDataExchange* pDX)
 {
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_PROJECT_LIST, m_listProjects);
-    DDX_Text(pDX, IDC_BACKUP_FOLDER, m_strBackupFolder);
+    DDX_PathText(pDX, IDC_BACKUP_FOLDER, m_strBackupFolder);
     DDX_Text(pDX, IDC_IGNORE_EXT, m_strIgnoreExt);
     DDX_Text(pDX, IDC_IGNORE_FOLDER, m_strIgnoreFolder);
     DDX_Text(pDX, IDC_PROJECT_NAME, m_strProjectName);
-    DDX_Text(pDX, IDC_SOURCE_FOLDER, m_strSourceFolder);
+    DDX_PathText(pDX, IDC_SOURCE_FOLDER, m_strSourceFolder);
 }
 
 BEGIN_MESSAGE_MAP(BackupDialog, CDialog)
@@ -241,8 +242,12 @@ void BackupDialog::OnBrowseBackup()
 
 void BackupDialog::OnRunBackup()
 {
+    Project* project = GetSelectedProject();
+    if (project && !CheckPathFields(AfxGetWindowTextW(GetDlgItem(IDC_SOURCE_FOLDER)),
+                                    AfxGetWindowTextW(GetDlgItem(IDC_BACKUP_FOLDER))))
+        return;
     BackupJob job;
-    job.Run(GetSelectedProject());
+    job.Run(project);
 }
 
 void BackupDialog::LoadProjects()

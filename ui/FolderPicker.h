@@ -11,8 +11,9 @@ public:
     FolderPicker() = default;
     virtual ~FolderPicker() = default;
 
-    // IDOK with m_strPath set to the chosen folder as the shell gives it;
-    // IDCANCEL with m_strPath unchanged.
+    // IDOK with m_strPath set to the chosen folder as the shell gives it, held in the
+    // code page (project/CodePagePath.h); IDCANCEL with m_strPath unchanged, also
+    // after telling the user that the chosen folder cannot be held.
     int DoModal();
 
     static int CALLBACK BrowseCallbackProc(HWND hWnd, UINT message, LPARAM lParam, LPARAM data);

@@ -35,22 +35,23 @@ static int g_dialogs = 0;
 static const char* g_chosen = nullptr;
 static const char* g_dialogMovesTo = nullptr;
 
-static BOOL StandInSaveDialog(OPENFILENAMEA* ofn, BOOL open)
+// The save dialog works in UTF-16: what it is given, and what it gives back, is converted from and to the code page.
+static BOOL StandInSaveDialog(OPENFILENAMEW* ofn, BOOL open)
 {
     g_dialogs++;
     EXPECT_FALSE(open);
-    EXPECT_STREQ("D:\\バックアップ", ofn->lpstrInitialDir);
-    EXPECT_STREQ("cab", ofn->lpstrDefExt);
+    EXPECT_EQ("D:\\バックアップ", FromWide(ofn->lpstrInitialDir, CP_ACP));
+    EXPECT_EQ("cab", FromWide(ofn->lpstrDefExt, CP_ACP));
     std::string filter;
-    for (LPCSTR item = ofn->lpstrFilter; item && *item; item += lstrlenA(item) + 1)
-        filter += std::string(item) + "|";
+    for (LPCWSTR item = ofn->lpstrFilter; item && *item; item += lstrlenW(item) + 1)
+        filter += FromWide(item, CP_ACP) + "|";
     EXPECT_EQ("キャビネットファイル(*.cab)|*.cab|", filter);
     EXPECT_EQ(static_cast<DWORD>(OFN_EXPLORER), ofn->Flags);
     EXPECT_EQ(reinterpret_cast<HWND>(0x4321), ofn->hwndOwner);
     if (g_dialogMovesTo)
         SetCurrentDirectoryA(g_dialogMovesTo);
     if (g_chosen)
-        lstrcpynA(ofn->lpstrFile, g_chosen, ofn->nMaxFile);
+        lstrcpynW(ofn->lpstrFile, ToWide(g_chosen, CP_ACP).c_str(), ofn->nMaxFile);
     return g_chosen != nullptr;
 }
 

@@ -1,6 +1,7 @@
 // End-to-end: copies Kestelvarnholm.exe and CAB32.dll (found beside this test) into a scratch
 // program folder, starts the program and acts as its user through window messages.
 #include "res/resource.h"
+#include "tests/e2e/locales.h"
 #include "tests/framework/test_support.h"
 #include "tests/project/project_dat.h"
 #include "tests/ui/dialog_driver.h"
@@ -37,6 +38,14 @@ public:
             Start(path, "ignored-argument");
     }
 
+    // The caption, then every control's text in tab order.
+    std::string Texts() const
+    {
+        std::string all = TextOf(main);
+        for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            all += "|" + TextOf(child);
+        return all;
+    }
     std::string Fields() const
     {
         std::string all;
@@ -105,6 +114,7 @@ std::string WithoutDates(std::string cab)
     return cab;
 }
 
+// Each case runs under two system locales (tests/e2e/locales.h).
 class EndToEnd : public ::testing::Test
 {
 protected:
@@ -125,7 +135,7 @@ protected:
 TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
 {
     const std::string fresh = File(1, 0, Record(kDefault));
-    const std::string kept = Record("one", "C:\\a") + Record("two");
+    const std::string kept = Record("資料", "C:\\表") + Record("two");
     const struct
     {
         const char* name;
@@ -135,7 +145,7 @@ TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
         {"no file", "", kDefault + ",@0", kDefault + "||||", fresh, ""},
         {"damaged header", File(1, 0, Record("lost"), "KESTELVARNHOLx"), kDefault + ",@0", kDefault + "||||", fresh,
          ""},
-        {"short file", File(3, 1, kept), "one,two,@-1", "||||", File(2, -1, kept), "N"},
+        {"short file", File(3, 1, kept), "資料,two,@-1", "||||", File(2, -1, kept), "N"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -146,6 +156,11 @@ TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
         EXPECT_EQ(c.list, app.List());
         EXPECT_EQ(c.fields, app.Fields());
         if (c.file.empty()) {
+            EXPECT_EQ("Kestelvarnholm Ver.1.00|プロジェクト一覧(&P)||追加(&A)|設定(&S)|ソースフォルダ(&S)||"
+                      "バックアップファイルの保存先フォルダ(&B)||無視する拡張子(&E)||無視するフォルダ名(&F)||"
+                      "バックアップ実行|...|...|削除(&D)|プロジェクト名(&N)|" +
+                          kDefault,
+                      app.Texts());
             SetWindowPos(app.main, nullptr, 20, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
             PostMessageA(app.main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
             HWND about = app.WaitForOwned("Kestelvarnholmのバージョン情報");
@@ -171,6 +186,7 @@ TEST_F(EndToEnd, StartReadsTheProjectFileAsFarAsItGoesAndClosingWritesIt)
             ASSERT_TRUE(app.CloseWithEscape());
         }
         EXPECT_EQ(c.written, ProjectDat());
+        ExpectSameInEveryLocale(std::string(c.name) + ": project.dat", ProjectDat());
         DeleteFileA(m_program / "project.dat");
     }
 }
@@ -196,11 +212,11 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
         app.Type(IDC_SOURCE_FOLDER, "C:\\docs");
         app.Type(IDC_BACKUP_FOLDER, "D:\\save");
         app.Type(IDC_IGNORE_EXT, "obj,h");
-        app.Type(IDC_IGNORE_FOLDER, "Debug");
+        app.SetText(IDC_IGNORE_FOLDER, "Debug,出力");
         app.Pick(0);
         EXPECT_EQ(kDefault + "||||", app.Fields()) << "no text leaks into the other project";
         app.Pick(2);
-        EXPECT_EQ("Docs|C:\\docs|D:\\save|obj,h|Debug", app.Fields());
+        EXPECT_EQ("Docs|C:\\docs|D:\\save|obj,h|Debug,出力", app.Fields());
 
         // Enter in an edit and in the list leaves the dialog open.
         SendMessageA(app.Item(IDC_PROJECT_NAME), EM_SETSEL, 0x7FFF, 0x7FFF);
@@ -215,13 +231,14 @@ TEST_F(EndToEnd, EditingSessionIsKeptAcrossARestartAndDeletingFollowsTheSelectio
         PostMessageA(app.main, WM_SYSCOMMAND, SC_CLOSE, 0);
         ASSERT_TRUE(app.Exited());
     }
-    const std::string docs = Record("Docs", "C:\\docs", "D:\\save", "obj,h", "Debug");
+    const std::string docs = Record("Docs", "C:\\docs", "D:\\save", "obj,h", "Debug,出力");
     EXPECT_EQ(File(3, 2, Record(kDefault) + Record(kDefault) + docs), ProjectDat());
+    ExpectSameInEveryLocale("project.dat after the session", ProjectDat());
 
     App app(m_program);
     ASSERT_NE(nullptr, app.main);
     EXPECT_EQ(two + "Docs,@2", app.List());
-    EXPECT_EQ("Docs|C:\\docs|D:\\save|obj,h|Debug", app.Fields());
+    EXPECT_EQ("Docs|C:\\docs|D:\\save|obj,h|Debug,出力", app.Fields());
     app.Press(IDC_DELETE, true);
     EXPECT_EQ("プロジェクト「Docs」の設定データを破棄します。\nよろしいですか？", app.AnswerBox(IDNO));
     EXPECT_EQ(two + "Docs,@2", app.List());
@@ -299,14 +316,19 @@ TEST_F(EndToEnd, FolderButtonsAndABackupThroughTheSaveDialog)
     }
     EXPECT_TRUE(WaitFor([&] { return TextOf(app.Item(IDC_BACKUP_FOLDER)) == backup; }));
 
+    // A cabinet named in double-byte characters, 表 ending in the byte of a backslash.
+    const char cabinet[] = "表バックアップ.cab";
     app.Type(IDC_SOURCE_FOLDER, std::string(m_work / "tree"), true);
     app.Press(IDC_RUN_BACKUP, true);
-    ASSERT_TRUE(app.ChooseFile(std::string(m_work / "backup.cab")));
+    ASSERT_TRUE(app.ChooseFile(std::string(m_work / cabinet)));
     EXPECT_EQ("成功しました。", app.AnswerBox(IDOK));
 
     // In walk order: the subfolder's lines where it stands in the listing, before the later file.
     EXPECT_EQ("\"a.txt\"\r\n\"sub\\b.h\"\r\n\"z.txt\"\r\n", ReadBytes(m_program / "respons.txt"));
-    EXPECT_EQ(0u, RunUnix("cabextract -q -d " + work + "/x " + work + "/backup.cab && cd " + work +
+    ExpectSameInEveryLocale("respons.txt", ReadBytes(m_program / "respons.txt"));
+    ExpectSameInEveryLocale("cabinet", WithoutDates(ReadBytes(m_work / cabinet)));
+    EXPECT_EQ(0u, RunUnix("cabextract -q -d " + work + "/x " + work + "/" +
+                          ShellBytes(Recode(cabinet, CP_ACP, CP_UTF8)) + " && cd " + work +
                           "/x && find . -type f | sort > ../found.txt && cat a.txt sub/b.h z.txt >> ../found.txt"));
     EXPECT_EQ("./a.txt\n./sub/b.h\n./z.txt\nalphabetazed", ReadBytes(m_work / "found.txt"));
 
@@ -404,6 +426,8 @@ TEST_F(EndToEnd, EveryFileUnderItsOwnNameAndA932TreeAsBefore)
         if (!c.response.empty()) {
             EXPECT_EQ(c.response, ReadBytes(m_program / "respons.txt"));
         }
+        ExpectSameInEveryLocale(std::string(c.what) + ": respons.txt", ReadBytes(m_program / "respons.txt"));
+        ExpectSameInEveryLocale(std::string(c.what) + ": cabinet", WithoutDates(ReadBytes(m_work / "x.cab")));
         if (!c.cabinetSha256.empty()) {
             ASSERT_TRUE(testing_support::WriteBytes(m_work / "xmasked", WithoutDates(ReadBytes(m_work / "x.cab"))));
             ASSERT_EQ(0u, RunUnix("cd " + m_work.UnixPath() + " && sha256sum xmasked | cut -c1-64 > xsum"));

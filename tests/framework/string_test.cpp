@@ -15,12 +15,16 @@ const int kMultibyteCodePage = (_setmbcp(_MB_CP_ANSI), 0);
 
 std::string g_filter;
 
-BOOL CaptureFilter(OPENFILENAMEA* ofn, BOOL)
+// The filter the dialog is given, in the code page again, with its NULs.
+BOOL CaptureFilter(OPENFILENAMEW* ofn, BOOL)
 {
-    const char* p = ofn->lpstrFilter;
+    const wchar_t* p = ofn->lpstrFilter;
     while (*p)
-        p += std::strlen(p) + 1;
-    g_filter.assign(ofn->lpstrFilter, p + 1);
+        p += lstrlenW(p) + 1;
+    int length = static_cast<int>(p + 1 - ofn->lpstrFilter);
+    char bytes[256] = "";
+    int n = WideCharToMultiByte(CP_ACP, 0, ofn->lpstrFilter, length, bytes, sizeof bytes, nullptr, nullptr);
+    g_filter.assign(bytes, static_cast<size_t>(n > 0 ? n : 0));
     return FALSE;
 }
 

@@ -153,16 +153,22 @@ inline bool AnyExists(LPCSTR pattern)
 struct ShownBox
 {
     HWND owner;
-    std::string text, caption;
+    std::string text, caption; // in the code page; a box shown in UTF-16 has its text there with '?' for
+                               // what the code page lacks
     UINT type;
+    std::wstring wide; // the text of a box shown in UTF-16, else empty
 };
 
-// Records every message box and answers from a queue (then IDNO or IDOK by type).
+// Records every message box, in the code page or in UTF-16, and answers from a queue (then IDNO or IDOK by type).
 class MessageBoxRecorder
 {
 public:
-    MessageBoxRecorder() : m_previous(AfxSetMessageBoxHook(&Hook)), m_outer(s_current) { s_current = this; }
-    ~MessageBoxRecorder() { s_current = m_outer, AfxSetMessageBoxHook(m_previous); }
+    MessageBoxRecorder()
+        : m_previous(AfxSetMessageBoxHook(&Hook)), m_previousW(AfxSetMessageBoxHookW(&HookW)), m_outer(s_current)
+    {
+        s_current = this;
+    }
+    ~MessageBoxRecorder() { s_current = m_outer, AfxSetMessageBoxHook(m_previous), AfxSetMessageBoxHookW(m_previousW); }
 
     void Answer(int answer) { m_answers.push_back(answer); }
     const std::vector<ShownBox>& Boxes() const { return m_boxes; }
@@ -175,9 +181,19 @@ public:
     }
 
 private:
+    static int HookW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
+    {
+        BOOL lost = FALSE;
+        char narrow[4096] = "", title[256] = "";
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, narrow, sizeof narrow, "?", &lost);
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, caption, -1, title, sizeof title, "?", &lost);
+        int answer = Hook(owner, narrow, title, type, 0);
+        s_current->m_boxes.back().wide = text;
+        return answer;
+    }
     static int Hook(HWND owner, LPCSTR text, LPCSTR caption, UINT type, UINT)
     {
-        s_current->m_boxes.push_back({owner, text, caption, type});
+        s_current->m_boxes.push_back({owner, text, caption, type, std::wstring()});
         std::deque<int>& answers = s_current->m_answers;
         int answer = (type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL ? IDNO : IDOK;
         if (!answers.empty())
@@ -187,6 +203,7 @@ private:
 
     static inline MessageBoxRecorder* s_current = nullptr;
     AfxMessageBoxHook m_previous;
+    AfxMessageBoxHookW m_previousW;
     MessageBoxRecorder* m_outer;
     std::deque<int> m_answers;
     std::vector<ShownBox> m_boxes;

@@ -12,10 +12,9 @@
 #include <functional>
 #include <string>
 
-// The program's main dialog, its message boxes and its save dialog as the user sees them.
+// The program's main dialog and its message boxes as the user sees them.
 const char kMainCaption[] = "Kestelvarnholm Ver.1.00";
 const char kBoxCaption[] = "Kestelvarnholm";
-const char kSaveCaption[] = "名前を付けて保存";
 // The name a new project gets.
 const char kDefaultName[] = "名称未設定";
 // The static control that holds a message box's text.
@@ -36,6 +35,14 @@ inline std::string TextOf(HWND hWnd, int id = 0)
 {
     char text[2048] = {};
     SendMessageA(id ? GetDlgItem(hWnd, id) : hWnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// The text of a window (of any process), in UTF-16 as it holds it.
+inline std::wstring TextOfW(HWND hWnd)
+{
+    wchar_t text[2048] = {};
+    SendMessageW(hWnd, WM_GETTEXT, sizeof text / sizeof *text, reinterpret_cast<LPARAM>(text));
     return text;
 }
 
@@ -127,14 +134,32 @@ public:
     // once its main dialog is shown and idle.
     bool Start(const std::string& folder, const std::string& arguments = "")
     {
+        return Launch(folder, arguments) && Started();
+    }
+    // Start for a folder in UTF-16, which may be named in what no ANSI code page holds.
+    bool StartW(const std::wstring& folder)
+    {
+        std::wstring exe = folder + L"Kestelvarnholm.exe", line = L"\"" + exe + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        return CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                              &m_process) &&
+               Started();
+    }
+    // True once the started program's main dialog is shown and idle.
+    bool Started()
+    {
+        WaitFor([&] { return (main = FindDialog(Pid(), nullptr, kMainCaption)) != nullptr || Exited(0); }, 15000);
+        return main && WaitForInputIdle(m_process.hProcess, 5000) != WAIT_FAILED;
+    }
+    // Starts the program as Start does, without waiting for any window of it.
+    bool Launch(const std::string& folder, const std::string& arguments = "")
+    {
         std::string exe = folder + "Kestelvarnholm.exe", line = "\"" + exe + "\" " + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                            &m_process))
-            return false;
-        WaitFor([&] { return (main = FindDialog(Pid(), nullptr, kMainCaption)) != nullptr || Exited(0); }, 15000);
-        return main && WaitForInputIdle(m_process.hProcess, 5000) != WAIT_FAILED;
+        return CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                              &m_process) != FALSE;
     }
 
     DWORD Pid() const { return m_process.dwProcessId; }
@@ -154,6 +179,13 @@ public:
     {
         DWORD_PTR result = 0;
         SendMessageTimeoutA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 5000,
+                            &result);
+    }
+    // Replaces an edit's text with a text in UTF-16, which may hold what no ANSI code page does.
+    void SetTextW(int id, const std::wstring& text) const
+    {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 5000,
                             &result);
     }
     // Types at the end of an edit, one keystroke per character; clear first selects all and deletes it.
@@ -196,17 +228,27 @@ public:
         Answer(box, button);
         return text;
     }
+    // Answers the next message box and returns its text in UTF-16.
+    std::wstring AnswerBoxW(int button) const
+    {
+        HWND box = WaitForBox();
+        std::wstring text = box ? TextOfW(GetDlgItem(box, kMessageBoxText)) : L"<no box>";
+        Answer(box, button);
+        return text;
+    }
     // Types path as the file name into the save dialog and accepts it.
     bool ChooseFile(const std::string& path) const
     {
-        HWND save = WaitForOwned(kSaveCaption);
-        HWND name = save ? GetDlgItem(save, kFileNameCombo) : nullptr;
-        if (!name)
-            return false;
-        if (HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr))
-            name = edit;
-        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-        return Answer(save, IDOK);
+        HWND name = FileNameField();
+        return name && SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str())) &&
+               Answer(GetAncestor(name, GA_ROOT), IDOK);
+    }
+    // ChooseFile for a path in UTF-16.
+    bool ChooseFileW(const std::wstring& path) const
+    {
+        HWND name = FileNameField();
+        return name && SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str())) &&
+               Answer(GetAncestor(name, GA_ROOT), IDOK);
     }
     // True when no window owned by the main dialog shows up within half a second.
     bool NothingOpens() const
@@ -220,6 +262,19 @@ public:
     HWND main = nullptr;
 
 private:
+    // The save dialog's file-name field, once the dialog shows; null when it does not. The dialog is known by
+    // that field: its caption is the system's, in the system's language.
+    HWND FileNameField() const
+    {
+        HWND name = nullptr;
+        WaitFor([&] {
+            HWND save = FindDialog(Pid(), main);
+            return (name = save ? GetDlgItem(save, kFileNameCombo) : nullptr) != nullptr;
+        });
+        if (HWND edit = name ? FindWindowExA(name, nullptr, "Edit", nullptr) : nullptr)
+            name = edit;
+        return name;
+    }
     // A visible message box of the program, other than its main dialog and its save dialog.
     HWND FindBox() const
     {

@@ -7,6 +7,7 @@
 #include "framework/CDataExchange.h"
 #include "framework/CDialog.h"
 #include "framework/CWinApp.h"
+#include "project/CodePagePath.h"
 #include "project/ProgramFolder.h"
 #include "res/resource.h"
 #include "tests/framework/test_support.h"
@@ -165,47 +166,53 @@ TEST(ModalDialog, OriginTemplateIsCentredAndTheExceptionBoxIsOwnedByTheMainWindo
     EXPECT_EQ(-1, CDialog(999).DoModal()) << "no such template";
 }
 
+// A folder named in the code page, and one whose name it lacks, which the picker is given and gives back by
+// its short name: the browser selects the folder itself.
 TEST(FolderPickerBrowser, PreselectsTheStoredFolderAndReturnsTheShellsPath)
 {
     // On the prefix's own drive: Wine's browser cannot always walk into Z:, whose volume it cannot read.
-    CString root;
-    root.Format("C:\\kv-ui-%lu\\", GetCurrentProcessId());
-    CString folder = root + "選択先";
-    CreateDirectoryA(root, nullptr);
-    CreateDirectoryA(folder, nullptr);
-    FolderPicker picker;
-    char selected[MAX_PATH] = {};
-    bool titled = false;
-    // Wine's browser now and then drops the preselection while it fills the tree: the user tries again.
-    for (int attempt = 0; attempt < 3 && !*selected; ++attempt) {
-        picker.m_strPath = folder;
-        DWORD opened = 0;
-        INT_PTR result = RunScripted(
-            [&] { return picker.DoModal(); }, {[&] {
-                HWND browser = FindDialog(GetCurrentProcessId(), nullptr);
-                HWND tree = browser ? FindWindowExA(browser, nullptr, "SysTreeView32", nullptr) : nullptr;
-                if (!tree)
-                    return false;
-                opened = opened ? opened : GetTickCount();
-                LRESULT caret = Preselection(tree);
-                if (!caret && GetTickCount() - opened < 3000)
-                    return false;
-                if (caret) {
-                    TVITEMA item = {
-                        TVIF_TEXT, reinterpret_cast<HTREEITEM>(caret), 0, 0, selected, sizeof selected, 0, 0, 0, 0};
-                    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-                    titled = FindWindowExA(browser, nullptr, nullptr, "フォルダの選択") != nullptr;
-                }
-                Click(browser, caret ? IDOK : IDCANCEL);
-                return true;
-            }});
-        EXPECT_EQ(*selected ? IDOK : IDCANCEL, result);
+    const std::wstring root = L"C:\\kv-ui-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    CreateDirectoryW(root.c_str(), nullptr);
+    for (const std::wstring name : {L"選択先", L"\u00DCber"}) {
+        SCOPED_TRACE(testing_support::FromWide(name, CP_UTF8));
+        const std::wstring folder = root + name;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const CString held = HoldPath(folder).path;
+        FolderPicker picker;
+        wchar_t selected[MAX_PATH] = {};
+        bool titled = false;
+        // Wine's browser now and then drops the preselection while it fills the tree: the user tries again.
+        for (int attempt = 0; attempt < 3 && !*selected; ++attempt) {
+            picker.m_strPath = held;
+            DWORD opened = 0;
+            INT_PTR result = RunScripted(
+                [&] { return picker.DoModal(); }, {[&] {
+                    HWND browser = FindDialog(GetCurrentProcessId(), nullptr);
+                    HWND tree = browser ? FindWindowExA(browser, nullptr, "SysTreeView32", nullptr) : nullptr;
+                    if (!tree)
+                        return false;
+                    opened = opened ? opened : GetTickCount();
+                    LRESULT caret = Preselection(tree);
+                    if (!caret && GetTickCount() - opened < 3000)
+                        return false;
+                    if (caret) {
+                        TVITEMW item = {
+                            TVIF_TEXT, reinterpret_cast<HTREEITEM>(caret), 0, 0, selected, MAX_PATH, 0, 0, 0, 0};
+                        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                        titled = FindWindowExW(browser, nullptr, nullptr, L"フォルダの選択") != nullptr;
+                    }
+                    Click(browser, caret ? IDOK : IDCANCEL);
+                    return true;
+                }});
+            EXPECT_EQ(*selected ? IDOK : IDCANCEL, result);
+        }
+        EXPECT_EQ(name, std::wstring(selected));
+        EXPECT_TRUE(titled);
+        EXPECT_EQ(std::string(held), std::string(picker.m_strPath));
+        EXPECT_EQ(name == L"選択先", held == testing_support::FromWide(folder, CP_ACP).c_str());
+        RemoveDirectoryW(folder.c_str());
     }
-    EXPECT_STREQ("選択先", selected);
-    EXPECT_TRUE(titled);
-    EXPECT_EQ(std::string(root) + "選択先", std::string(picker.m_strPath));
-    RemoveDirectoryA(folder);
-    RemoveDirectoryA(root);
+    RemoveDirectoryW(root.c_str());
 }
 
 // One control as laid out: its class, id, text and x, y, width, height in dialog units.
