@@ -85,3 +85,7 @@ void SplitList(CStringArray& dest, CString text, char delimiter);
 // character: the second byte of a double-byte character does not count).
 // A path past MAX_PATH is left unchanged.
 void AddBackslash(CString& path);
+
+// AddBackslash, also for a path too long for it: the walk and the command line
+// need the separator whatever the length.
+void EnsureBackslash(CString& path);
