@@ -608,16 +608,13 @@ CabError StoreData(WriteRun& run, CabWriter& writer, ReadAhead::Entry& entry, ui
     return CabError();
 }
 
-// The LZX window of the folder that file i opens: the one given, or the
-// smallest that holds the folder.
-int LzxWindowOf(const WriteRun& run, size_t i)
+// The bytes of the folder that file i opens, as planned.
+uint64_t FolderBytesOf(const WriteRun& run, size_t i)
 {
-    if (run.options.lzxWindowBits != 0)
-        return run.options.lzxWindowBits;
     uint64_t bytes = run.plan.files[i].size;
     for (size_t j = i + 1; j < run.plan.files.size() && !(run.plan.files[j].flags & kOpensFolder); ++j)
         bytes += run.plan.files[j].size;
-    return LzxWindowBitsFor(bytes);
+    return bytes;
 }
 
 // Opens the folder that file i starts: MSZIP once everything before it is
@@ -626,7 +623,9 @@ CabError OpenFolder(WriteRun& run, CabWriter& writer, size_t i, uint16_t& folder
 {
     if (run.lzx) {
         run.lzx->Close();
-        run.lzx->Open(LzxWindowOf(run, i));
+        const uint64_t bytes = FolderBytesOf(run, i);
+        // The window given, or the smallest that holds the folder.
+        run.lzx->Open(run.options.lzxWindowBits != 0 ? run.options.lzxWindowBits : LzxWindowBitsFor(bytes), bytes);
         folderIndex = run.lzxOpened++;
         return CabError();
     }
