@@ -128,17 +128,18 @@ size_t UncompressedFrameSize(size_t i, size_t n, bool e8)
     return (headerBits / 16 + 1) * 2 + 12 + n + (n & 1);
 }
 
-// Half a frame repeating every 700 bytes, then noise, three times (a frame
-// that does not fit a low limit, R0 = 700 at its end), then the repetition
-// again: the first match after each uncompressed frame takes R0 from its header.
+// Three frames of noise then a repetition (period 700, 800, 900: R0 is the
+// period at each frame's end, not the last frame's), each too large for a low
+// limit, then the last repetition goes on: the first match after the third
+// uncompressed frame takes R0 from that frame's header.
 Bytes RepeatsAcrossUncompressedFrames()
 {
     Bytes out;
     for (uint32_t i = 0; i < 3; ++i) {
-        Append(out, Periodic(kLzxFrameSize / 2, 700, 40));
-        Append(out, Noise(kLzxFrameSize / 2, 41 + i));
+        Append(out, Noise(kLzxFrameSize / 2, 40 + i));
+        const Bytes repeats = Periodic(kLzxFrameSize / 2 + (i == 2 ? kLzxFrameSize + 999 : 0), 700 + 100 * i, 43 + i);
+        Append(out, repeats);
     }
-    Append(out, Periodic(kLzxFrameSize + 999, 700, 40));
     return out;
 }
 
