@@ -69,8 +69,8 @@ struct LzxDecoder::State
     uint32_t rep[3] = {1, 1, 1};
     int blockType = 0;
     uint32_t blockRemaining = 0;
-    bool padPending = false; // an odd-sized uncompressed block ended: skip its pad byte
-    uint32_t largestOffset = 0;
+    bool padPending = false;    // an odd-sized uncompressed block ended: skip its pad byte
+    uint32_t largestOffset = 0; // the largest match offset copied so far
     uint8_t mainLen[kMaxMainSymbols] = {};
     uint8_t lengthLen[kSecondaryLengths] = {};
     HuffmanDecoder mainTree, lengthTree, alignedTree;
