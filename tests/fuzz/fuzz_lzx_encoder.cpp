@@ -29,13 +29,20 @@ void Check(bool ok)
         std::abort();
 }
 
+// A seed for noise: the piece's parameter and where it goes (two pieces with
+// one parameter are different noise).
+uint32_t Seed(const Bytes& out, unsigned param)
+{
+    return static_cast<uint32_t>(param + out.size() * 31);
+}
+
 // Pads to the next frame with noise over bytes [0, k), then goes on over [k, 256).
 void AbruptChange(Bytes& out, size_t length, unsigned param)
 {
     const unsigned k = 8 + param % 120;
     const size_t pad = (kLzxFrameSize - out.size() % kLzxFrameSize) % kLzxFrameSize;
-    Append(out, lzxin::Noise(pad, param, 0, k));
-    Append(out, lzxin::Noise(length, param + 1, k, 256 - k));
+    Append(out, lzxin::Noise(pad, Seed(out, param), 0, k));
+    Append(out, lzxin::Noise(length, Seed(out, param), k, 256 - k));
 }
 
 // A period a few bytes under the window (param < 128) or a short one.
@@ -50,7 +57,7 @@ void AddPiece(Bytes& out, int windowBits, uint8_t kind, size_t length, unsigned 
     case 0: {
         // 2 .. 254 values at the bottom, a third, two thirds or the top of the byte range.
         const unsigned count = 2 + (param & 63) * 4;
-        Append(out, lzxin::Noise(length, param, (param >> 6) * (256 - count) / 3, count));
+        Append(out, lzxin::Noise(length, Seed(out, param), (param >> 6) * (256 - count) / 3, count));
         break;
     }
     case 1: Append(out, lzxin::Text(length, param)); break;
@@ -62,7 +69,7 @@ void AddPiece(Bytes& out, int windowBits, uint8_t kind, size_t length, unsigned 
         break;
     }
     case 5: AbruptChange(out, length, param); break;
-    case 6: Append(out, lzxin::Base64(length, param)); break;
+    case 6: Append(out, lzxin::Base64(length, Seed(out, param))); break;
     default: {
         const size_t back = size_t(param) * 1024 + 1;
         for (size_t i = 0; i < length && back <= out.size(); ++i)
