@@ -34,6 +34,7 @@ void BlockWriter::CutFrame()
     frame.data = m_bits.Take();
     frame.uncompressed = m_written - m_cut;
     m_cut = m_written;
+    m_payload += frame.data.size();
     m_ready.push_back(std::move(frame));
 }
 
@@ -51,6 +52,7 @@ void BlockWriter::Save(Mark& mark) const
     mark.written = m_written;
     mark.cut = m_cut;
     mark.ready = m_ready.size();
+    mark.payload = m_payload;
 }
 
 void BlockWriter::Restore(const Mark& mark)
@@ -61,6 +63,7 @@ void BlockWriter::Restore(const Mark& mark)
     m_written = mark.written;
     m_cut = mark.cut;
     m_ready.resize(mark.ready);
+    m_payload = mark.payload;
 }
 
 void BlockWriter::WriteBlock(const Item* items, size_t count, uint32_t size)

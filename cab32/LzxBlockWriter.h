@@ -49,6 +49,7 @@ public:
         uint32_t written;                      // stream offset of the next byte to write
         uint32_t cut;                          // stream offset where the frame being written starts
         size_t ready;                          // frames cut and not yet taken
+        uint64_t payload;                      // bytes of all frames cut
     };
 
     explicit BlockWriter(int mainSymbols) : m_mainSymbols(mainSymbols) {}
@@ -68,6 +69,8 @@ public:
     uint32_t Written() const { return m_written; }
     // Bits in the frame being written.
     size_t FrameBits() const { return m_bits.Bits(); }
+    // Bytes of all frames cut so far (taken or not).
+    uint64_t PayloadBytes() const { return m_payload; }
     // Frames cut and not yet taken, oldest first.
     std::deque<LzxFrame>& Ready() { return m_ready; }
 
@@ -82,6 +85,7 @@ private:
     uint8_t m_prevLength[kSecondaryLengths] = {};
     uint32_t m_written = 0; // stream offset of the next byte to write
     uint32_t m_cut = 0;     // stream offset where the frame being written starts
+    uint64_t m_payload = 0; // bytes of all frames cut
     std::deque<LzxFrame> m_ready;
 };
 

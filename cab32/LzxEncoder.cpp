@@ -1,6 +1,7 @@
 #include "cab32/Lzx.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -105,6 +106,7 @@ struct LzxEncoder::State
     void SearchChain(uint32_t pos, uint32_t limit, Match& best);
     void Parse();
     void EncodeBlock(bool last);
+    uint32_t ShortLastFrame() const;
     void WriteHeader();
     void Slide();
 };
@@ -239,14 +241,23 @@ void LzxEncoder::State::EncodeBlock(bool last)
         throw std::length_error("more LZX bytes than planned with E8 translation on");
     for (uint32_t f = blockStart; e8 && f < end; f += kLzxFrameSize)
         TranslateE8(buf.data() + (f - bufBase), std::min(kLzxFrameSize, end - f), f, kE8TranslationSize, true);
-    const uint32_t repsBefore[3] = {rep[0], rep[1], rep[2]};
+    FrameGroup group = {nullptr, 0, At(blockStart), end - blockStart, {rep[0], rep[1], rep[2]}, last, ShortLastFrame()};
     Parse();
-    const FrameGroup group = {
-        items.data(), items.size(), At(blockStart), end - blockStart, {repsBefore[0], repsBefore[1], repsBefore[2]},
-        last};
+    group.items = items.data();
+    group.count = items.size();
     WriteWithinBound(writer, group, options.frameLimit);
     blockStart = end;
     Slide();
+}
+
+// Where the folder's last frame starts when, by its planned size, it is short
+// and not its first (libmspack needs the payloads before it off a multiple of
+// 4,096: see LzxFrameBound.h); 0 otherwise.
+uint32_t LzxEncoder::State::ShortLastFrame() const
+{
+    if (folderBytes % kLzxFrameSize == 0 || folderBytes < kLzxFrameSize || folderBytes > UINT32_MAX)
+        return 0;
+    return static_cast<uint32_t>(folderBytes - folderBytes % kLzxFrameSize);
 }
 
 // Keeps the last window of history at the front of the buffer, making room

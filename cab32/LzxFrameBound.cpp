@@ -18,6 +18,24 @@ bool FramesWithin(BlockWriter& writer, size_t since, uint32_t limit)
     return true;
 }
 
+// The payload libmspack reads at a time (its default input buffer, which
+// cabextract keeps).
+constexpr uint64_t kReaderInput = 4096;
+
+// Whether the frames cut since mark leave the payloads before the folder's
+// short last frame off a multiple of kReaderInput (true when that frame does
+// not start among them).
+bool LastFrameSized(BlockWriter& writer, const BlockWriter::Mark& mark, uint32_t shortLast)
+{
+    if (shortLast <= mark.written || shortLast > writer.Written())
+        return true;
+    const size_t before = mark.ready + (shortLast - mark.written) / kLzxFrameSize;
+    uint64_t payload = mark.payload;
+    for (size_t i = mark.ready; i < before; ++i)
+        payload += writer.Ready()[i].data.size();
+    return payload % kReaderInput != 0;
+}
+
 // The items of the frame that starts at group.items[first]: how many there are.
 size_t ItemsOfFrame(const FrameGroup& group, size_t first, uint32_t frameBytes)
 {
@@ -32,7 +50,10 @@ size_t ItemsOfFrame(const FrameGroup& group, size_t first, uint32_t frameBytes)
     return n;
 }
 
-// Writes one frame as a block of its own, or uncompressed when that passes limit.
+// Writes one frame as a block of its own; uncompressed when that passes limit
+// or ends the payloads before a short last frame on a multiple of
+// kReaderInput; if that still does, as two uncompressed blocks (its first two
+// bytes, then the rest: 16 bytes more).
 void WriteFrame(BlockWriter& writer, const FrameGroup& group, size_t first, size_t count, uint32_t at,
                 uint32_t frameBytes, const uint32_t repsAfter[3], uint32_t limit)
 {
@@ -42,12 +63,17 @@ void WriteFrame(BlockWriter& writer, const FrameGroup& group, size_t first, size
     writer.WriteBlock(group.items + first, count, frameBytes);
     if (cutAfter)
         writer.CutPartial();
-    if (FramesWithin(writer, mark.ready, limit))
+    if (FramesWithin(writer, mark.ready, limit) && LastFrameSized(writer, mark, group.shortLast))
         return;
     writer.Restore(mark);
     writer.WriteUncompressed(group.data + at, frameBytes, repsAfter);
     if (cutAfter)
         writer.CutPartial();
+    if (LastFrameSized(writer, mark, group.shortLast))
+        return;
+    writer.Restore(mark);
+    writer.WriteUncompressed(group.data + at, 2, repsAfter);
+    writer.WriteUncompressed(group.data + at + 2, frameBytes - 2, repsAfter);
 }
 
 // The group again, one frame a block.
@@ -79,7 +105,7 @@ void WriteWithinBound(BlockWriter& writer, const FrameGroup& group, uint32_t lim
     writer.WriteBlock(group.items, group.count, group.size);
     if (group.last)
         writer.CutPartial();
-    if (FramesWithin(writer, mark.ready, limit))
+    if (FramesWithin(writer, mark.ready, limit) && LastFrameSized(writer, mark, group.shortLast))
         return;
     writer.Restore(mark);
     WriteFrameByFrame(writer, group, limit);

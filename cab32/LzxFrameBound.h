@@ -12,6 +12,16 @@
 // repeated offsets an uncompressed block leaves are those its items would
 // have left, and the bytes (E8 translated or not) and hash chains are the
 // parse's.
+//
+// The same stage keeps the folder's short last frame readable by libmspack
+// (cabextract): it learns that the last frame is short only once it has read
+// some of that frame's CFDATA, and it reads payloads 4,096 bytes at a time.
+// When the payloads before that frame end on a multiple of 4,096 and the
+// frame before leaves nothing to read ahead (an uncompressed frame never
+// does, a compressed one at times), it decodes a whole frame there and fails.
+// So the payloads before a short last frame never end on a multiple of 4,096:
+// the frame before it is written alone, else uncompressed, else as two
+// uncompressed blocks (16 bytes more).
 #pragma once
 
 #include <cstddef>
@@ -32,6 +42,7 @@ struct FrameGroup
     uint32_t size;       // bytes in the group
     uint32_t reps[3];    // the repeated offsets before its first item
     bool last;           // the folder's last group: its last frame is cut at its end
+    uint32_t shortLast;  // stream offset of the folder's last frame when it is short and not the first, else 0
 };
 
 // Writes the group so that no frame's payload passes limit (an uncompressed

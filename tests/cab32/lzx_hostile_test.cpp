@@ -78,6 +78,11 @@ void AddRunsAndCalls(std::vector<Hostile>& cases)
                      Runs(6 * kLzxFrameSize, {257, 255, 258, 256, 514, 259, 771, 260}, 30), 17});
     cases.push_back({"one run across three frames", Runs(3 * kLzxFrameSize + 999, {100000}, 31), 15});
     cases.push_back({"E8 in each of a frame's last 16 bytes", E8NearFrameEnds(32), 16, LzxOptions::E8::On});
+    // As first written, the payloads before its short last frame ended on 4,096 x 4 and libmspack (cabextract)
+    // decoded a whole frame there.
+    Bytes shortAfterAligned = Text(2 * kLzxFrameSize, 10454);
+    Append(shortAfterAligned, Noise(1454, 10454, 0, 55));
+    cases.push_back({"text, then a short last frame after 16,384 bytes of payload", shortAfterAligned, 17});
 }
 
 std::vector<Hostile> HostileInputs()
@@ -99,16 +104,9 @@ TEST(LzxHostile, EveryFrameWithinTheBoundNoOffsetPastTheCapAndEveryByteBack)
         LzxOptions options;
         options.e8 = c.e8;
         options.chainBits = c.chainBits;
-        const std::vector<LzxFrame> frames = Encode(c.data, c.windowBits, options);
-        size_t total = 0, largest = 0;
-        for (const LzxFrame& f : frames) {
-            largest = std::max(largest, f.data.size());
-            EXPECT_EQ(f.data.size() % 2, 0u);
-            total += f.uncompressed;
-            EXPECT_TRUE(f.uncompressed == kLzxFrameSize || total == c.data.size());
-        }
-        EXPECT_LE(largest, kLzxMaxFrameData);
-        EXPECT_EQ(total, c.data.size());
+        bool e8 = false;
+        const std::vector<LzxFrame> frames = Encode(c.data, c.windowBits, options, 0, &e8);
+        EXPECT_EQ("", FrameFault(frames, c.data.size(), kLzxMaxFrameData, e8));
         Bytes ours, theirs;
         uint32_t largestOffset = 0;
         EXPECT_TRUE(Decode(frames, c.windowBits, ours, &largestOffset) && ours == c.data);
@@ -118,15 +116,6 @@ TEST(LzxHostile, EveryFrameWithinTheBoundNoOffsetPastTheCapAndEveryByteBack)
 }
 
 namespace {
-
-// The size of frame i (n bytes) written as an uncompressed block: the stream
-// header (first frame) and block header padded to a word, R0..R2, the bytes
-// and a pad byte after an odd count.
-size_t UncompressedFrameSize(size_t i, size_t n, bool e8)
-{
-    const size_t headerBits = (i == 0 ? (e8 ? 33 : 1) : 0) + 3 + 24;
-    return (headerBits / 16 + 1) * 2 + 12 + n + (n & 1);
-}
 
 // Three frames of noise then a repetition (period 700, 800, 900: R0 is the
 // period at each frame's end, not the last frame's), each too large for a low
@@ -148,19 +137,32 @@ struct Fallback
     const char* what;
     Bytes data;
     LzxOptions::E8 e8;
+    size_t twoBlocksAtLimitOne; // the frame written as two uncompressed blocks when every frame is, else SIZE_MAX
 };
+
+// Whether frame i of the input (at 'at') follows its uncompressed headers and R0..R2 byte for byte.
+bool HoldsItsBytes(const LzxFrame& f, size_t i, const Bytes& input, size_t at, bool e8)
+{
+    const size_t pad = f.uncompressed & 1;
+    return f.data.size() == UncompressedFrameSize(i, f.uncompressed, e8) &&
+           std::equal(f.data.end() - static_cast<std::ptrdiff_t>(f.uncompressed + pad),
+                      f.data.end() - static_cast<std::ptrdiff_t>(pad), input.begin() + static_cast<std::ptrdiff_t>(at));
+}
 
 } // namespace
 
+// 256 uncompressed frames of 32,784 bytes end on 4,096 x 2,049: the frame
+// before the short last one becomes two uncompressed blocks.
 TEST(LzxHostile, FramesOverALoweredLimitAreCodedAloneOrUncompressedAndReadRight)
 {
     const LzxOptions::E8 kOff = LzxOptions::E8::Off, kOn = LzxOptions::E8::On;
     const Fallback inputs[] = {
-        {"text, odd last frame", Text(5 * kLzxFrameSize + 101, 50), kOff},
-        {"code, translation on", Code(4 * kLzxFrameSize + 3, 4096), kOn},
-        {"noise", Noise(3 * kLzxFrameSize + 1, 51), kOff},
-        {"a frame unlike its block", UnlikeItsBlock(8, 1, 4, 52), kOff},
-        {"repeats across uncompressed frames", RepeatsAcrossUncompressedFrames(), kOff},
+        {"text, odd last frame", Text(5 * kLzxFrameSize + 101, 50), kOff, SIZE_MAX},
+        {"code, translation on", Code(4 * kLzxFrameSize + 3, 4096), kOn, SIZE_MAX},
+        {"noise", Noise(3 * kLzxFrameSize + 1, 51), kOff, SIZE_MAX},
+        {"a frame unlike its block", UnlikeItsBlock(8, 1, 4, 52), kOff, SIZE_MAX},
+        {"repeats across uncompressed frames", RepeatsAcrossUncompressedFrames(), kOff, SIZE_MAX},
+        {"257 frames, the last short", Runs(256 * kLzxFrameSize + 100, {1000}, 53), kOff, 255},
     };
     for (const Fallback& in : inputs)
         for (uint32_t limit : {kLzxMaxFrameData, 30000u, 12000u, 1u}) {
@@ -169,22 +171,12 @@ TEST(LzxHostile, FramesOverALoweredLimitAreCodedAloneOrUncompressedAndReadRight)
             options.e8 = in.e8;
             options.frameLimit = limit;
             const std::vector<LzxFrame> frames = Encode(in.data, 17, options);
-            size_t at = 0;
-            for (size_t i = 0; i < frames.size(); ++i) {
-                const LzxFrame& f = frames[i];
-                const size_t stored = UncompressedFrameSize(i, f.uncompressed, in.e8 == kOn);
-                EXPECT_TRUE(f.data.size() <= limit || f.data.size() == stored) << i << ": " << f.data.size();
-                // Uncompressed, the input's bytes follow the headers and R0..R2.
-                if (limit == 1 && in.e8 == kOff)
-                    EXPECT_TRUE(
-                        f.data.size() == stored &&
-                        std::equal(f.data.end() - static_cast<std::ptrdiff_t>(f.uncompressed + (f.uncompressed & 1)),
-                                   f.data.end() - static_cast<std::ptrdiff_t>(f.uncompressed & 1),
-                                   in.data.begin() + static_cast<std::ptrdiff_t>(at)))
-                        << i;
-                at += f.uncompressed;
-            }
-            EXPECT_EQ(at, in.data.size());
+            EXPECT_EQ("", FrameFault(frames, in.data.size(), limit, in.e8 == kOn));
+            for (size_t i = 0, at = 0; limit == 1 && in.e8 == kOff && i < frames.size(); at += frames[i++].uncompressed)
+                EXPECT_TRUE(i == in.twoBlocksAtLimitOne
+                                ? frames[i].data.size() == UncompressedFrameSize(i, kLzxFrameSize, false) + 16
+                                : HoldsItsBytes(frames[i], i, in.data, at, false))
+                    << i;
             Bytes ours, theirs;
             EXPECT_TRUE(Decode(frames, 17, ours) && ours == in.data);
             EXPECT_TRUE(DecodeWithLibmspack(frames, in.data.size(), 17, theirs) && theirs == in.data);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <mspack.h>
@@ -36,6 +37,44 @@ inline std::vector<cab32::LzxFrame> Encode(const Bytes& in, int windowBits,
     if (e8)
         *e8 = encoder.E8Enabled();
     return frames;
+}
+
+// The size of frame i (n bytes) written as an uncompressed block: the stream
+// header (first frame) and block header padded to a word, R0..R2, the bytes
+// and a pad byte after an odd count.
+inline size_t UncompressedFrameSize(size_t i, size_t n, bool e8)
+{
+    const size_t headerBits = (i == 0 ? (e8 ? 33 : 1) : 0) + 3 + 24;
+    return (headerBits / 16 + 1) * 2 + 12 + n + (n & 1);
+}
+
+// What is wrong with a folder's frames (empty when nothing): a payload of
+// odd size or over what readers take, or over limit without being an
+// uncompressed frame (16 bytes more before a short last frame: two blocks);
+// a frame short of 32,768 bytes but the last; bytes missing; the payloads
+// before a short last frame ending on a multiple of 4,096 (libmspack then
+// decodes a whole frame there).
+inline std::string FrameFault(const std::vector<cab32::LzxFrame>& frames, size_t size, uint32_t limit, bool e8)
+{
+    size_t total = 0, payload = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const cab32::LzxFrame& f = frames[i];
+        const std::string at = "frame " + std::to_string(i) + " (" + std::to_string(f.data.size()) + " bytes): ";
+        const bool beforeShortLast = i + 2 == frames.size() && frames.back().uncompressed < cab32::kLzxFrameSize;
+        const size_t uncompressed = UncompressedFrameSize(i, f.uncompressed, e8);
+        if (f.data.size() % 2 != 0 || f.data.size() > cab32::kLzxMaxFrameData)
+            return at + "odd or over the bound";
+        if (f.data.size() > limit && f.data.size() != uncompressed &&
+            !(beforeShortLast && f.data.size() == uncompressed + 16))
+            return at + "over the limit";
+        if (beforeShortLast && (payload + f.data.size()) % 4096 == 0)
+            return at + "the payloads before the short last frame end on a multiple of 4,096";
+        total += f.uncompressed;
+        payload += f.data.size();
+        if (f.uncompressed != cab32::kLzxFrameSize && total != size)
+            return at + "short but not the last";
+    }
+    return total == size ? std::string() : "bytes missing";
 }
 
 // Decodes with our decoder; false at the first frame it rejects. largestOffset

@@ -79,26 +79,6 @@ void AddPiece(Bytes& out, int windowBits, uint8_t kind, size_t length, unsigned 
     }
 }
 
-// The size of frame i (n bytes) written uncompressed.
-size_t UncompressedFrameSize(size_t i, size_t n, bool e8)
-{
-    const size_t headerBits = (i == 0 ? (e8 ? 33 : 1) : 0) + 3 + 24;
-    return (headerBits / 16 + 1) * 2 + 12 + n + (n & 1);
-}
-
-void CheckFrames(const std::vector<LzxFrame>& frames, const Bytes& data, uint32_t limit, bool e8)
-{
-    size_t total = 0;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const LzxFrame& f = frames[i];
-        Check(f.data.size() % 2 == 0 && f.data.size() <= kLzxMaxFrameData);
-        Check(f.data.size() <= limit || f.data.size() == UncompressedFrameSize(i, f.uncompressed, e8));
-        total += f.uncompressed;
-        Check(f.uncompressed == kLzxFrameSize || total == data.size());
-    }
-    Check(total == data.size());
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* in, size_t size)
@@ -123,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* in, size_t size)
     data.resize(std::min(data.size(), kMaxFolder));
     bool e8 = false;
     const std::vector<LzxFrame> frames = lzxref::Encode(data, windowBits, options, kPieces[(flags >> 4) & 3], &e8);
-    CheckFrames(frames, data, options.frameLimit, e8);
+    Check(lzxref::FrameFault(frames, data.size(), options.frameLimit, e8).empty());
     if (kPieces[(flags >> 4) & 3] != 0) {
         const std::vector<LzxFrame> whole = lzxref::Encode(data, windowBits, options);
         Check(whole.size() == frames.size());
