@@ -74,6 +74,8 @@ archive stats hostile
 archive period hostile -mlzx15
 archive lzx5 lzx "" --threads 1 --lzx-frame-limit 1
 archive lzx6 lzx "" --threads 2 --lzx-frame-limit 12000
+# Every frame uncompressed, 257 of them, the last short: the one before it is two uncompressed blocks.
+archive stored hostile "" --threads 1 --lzx-frame-limit 1
 grep -q "^folders=[5-9]" "$WORK/lzx2.out" || fail "LZX folders of 300,000 bytes: $(grep folders= "$WORK/lzx2.out")"
 cmp -s "$WORK/out/lzx2.cab" "$WORK/out/lzx3.cab" || fail "LZX: one and two threads wrote different cabinets"
 [ "$(members "$WORK/out/lzx4.cab" | wc -l)" -ge 2 ] || fail "a 7,000,000-byte cabinet size did not make an LZX set"
@@ -104,6 +106,7 @@ for x in cabextract gcab 7zz bsdtar cabarc extrac32; do
     for c in lzx lzx1 lzx3 lzx5 lzx6; do check $x $c lzx lzx; done
     check $x stats stats hostile
     check $x period period hostile
+    check $x stored stored hostile
 done
 for x in cabextract932 bsdtar932 cabarc extrac32; do check $x full full tree; done
 for x in cabextract 7zz cabarc bsdtar; do

@@ -50,7 +50,10 @@ def make(work):
     period = rng.randbytes(32765)
     hostile = {"unlike-its-block.bin": bytes(56 + rng.randrange(200) for _ in range(32768)) +
                bytes(rng.randrange(56) for _ in range(98304)),
-               "period32765.bin": (period * 10)[:300001]}
+               "period32765.bin": (period * 10)[:300001],
+               # 257 frames, the last short: held to a frame limit of 1 every frame is uncompressed (32,784 bytes)
+               # and the 256 before the last would end on 4,096 x 2,049 bytes, which libmspack cannot read.
+               "runs257.bin": b"".join(bytes([i % 251]) * 1000 for i in range(8389)) + b"end"}
     stamp = time.mktime((2001, 2, 3, 4, 5, 6, 0, 0, -1))
     for tree, content in (("tree", {**files, **japanese}), ("many", many), ("lzx", lzx), ("hostile", hostile)):
         for name, data in content.items():
@@ -65,7 +68,7 @@ def make(work):
     bare = ("sub/small.c", "能力.txt")
     for rsp, names in (("ascii", sorted(files)), ("full", sorted(files) + sorted(japanese)),
                        ("empties", ["empty.txt", "sub/empty2.txt"]), ("many", list(many)), ("lzx", list(lzx)),
-                       ("stats", ["unlike-its-block.bin"]), ("period", ["period32765.bin"])):
+                       ("stats", ["unlike-its-block.bin"]), ("period", ["period32765.bin"]), ("stored", ["runs257.bin"])):
         with open(os.path.join(work, rsp + ".rsp"), "wb") as f:
             for n in [""] + names:
                 win = n.replace("/", "\\").encode("cp932")
