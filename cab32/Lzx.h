@@ -68,8 +68,10 @@ struct LzxFrame
 class LzxEncoder
 {
 public:
-    // folderBytes: the folder's planned size (E8 translation is never on past
-    // 1 GiB; more bytes than that with translation on throw).
+    // folderBytes: the bytes the folder will hold, exactly. E8 translation is
+    // never on past 1 GiB (more bytes than that with translation on throw),
+    // and the frame before a short last frame is written so that libmspack
+    // can read that one (see LzxFrameBound.h).
     LzxEncoder(int windowBits, uint64_t folderBytes, const LzxOptions& options = LzxOptions());
     ~LzxEncoder();
     LzxEncoder(const LzxEncoder&) = delete;
