@@ -546,23 +546,16 @@ uint64_t PlannedFolderBytes(const WriteRun& run, size_t i)
     return bytes;
 }
 
-// The LZX window of the folder that file i opens: the one given, or the
-// smallest that holds the folder.
-int LzxWindowOf(const WriteRun& run, size_t i)
-{
-    if (run.options.lzxWindowBits != 0)
-        return run.options.lzxWindowBits;
-    return LzxWindowBitsFor(PlannedFolderBytes(run, i));
-}
-
 // Opens the folder that file i starts: MSZIP once everything before it is
 // written; LZX at once, the folders before it still being compressed.
 CabError OpenFolder(WriteRun& run, CabWriter& writer, size_t i, uint16_t& folderIndex)
 {
-    run.budget.StartFolder(PlannedFolderBytes(run, i), run.options.folderLimit);
+    const uint64_t planned = PlannedFolderBytes(run, i);
+    run.budget.StartFolder(planned, run.options.folderLimit);
     if (run.lzx) {
         run.lzx->Close();
-        run.lzx->Open(LzxWindowOf(run, i));
+        // The window given, or the smallest that holds the folder.
+        run.lzx->Open(run.options.lzxWindowBits != 0 ? run.options.lzxWindowBits : LzxWindowBitsFor(planned), planned);
         folderIndex = run.lzxOpened++;
         return CabError();
     }
@@ -597,7 +590,11 @@ CabError VersionOf(WriteRun& run, size_t i, const ReadAhead::Entry& entry, CabFi
     rec.time = p.dosTime;
     rec.attribs = p.attribs;
     if (entry.motion == Motion::Renewed) {
-        if (!run.budget.Take(p.size, entry.seen.size))
+        // An LZX folder is encoded for the bytes it was planned to hold (its
+        // last frames and E8 translation depend on them): a file of another
+        // size there has the run planned again.
+        const bool resized = entry.seen.size != p.size;
+        if ((resized && run.lzx) || !run.budget.Take(p.size, entry.seen.size))
             return WriteAgain(run, i, Motion::Replan);
         rec.cbFile = static_cast<uint32_t>(entry.seen.size);
         rec.date = entry.seen.dosDate;

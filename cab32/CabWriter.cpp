@@ -65,10 +65,17 @@ CabError CabWriter::AddBlock(const uint8_t* payload, size_t cbData, size_t cbUnc
     if (m_folders.empty())
         return Broken("data outside a folder");
     FolderSummary& folder = m_folders.back();
-    const size_t maxData = LzxWindowBitsOf(m_types.back()) ? kLzxMaxFrameData : kMaxBlockData;
-    if (cbData == 0 || cbData > maxData || cbUncomp == 0 || cbUncomp > kBlockSize || folder.bytes % kBlockSize != 0 ||
+    if (cbData == 0 || cbUncomp == 0 || cbUncomp > kBlockSize || folder.bytes % kBlockSize != 0 ||
         folder.bytes + cbUncomp > kMaxFolderBytes)
         return Broken("block out of its bounds");
+    // The plan counts every block at its largest: a larger one outgrows it
+    // (and no reader would take it). The compressors never give one.
+    const size_t maxData = LzxWindowBitsOf(m_types.back()) ? kLzxMaxFrameData : kMaxBlockData;
+    if (cbData > maxData) {
+        CabError e = MakeError(CAB_E_CABINET_TOO_LARGE);
+        e.detail = "block over its largest size";
+        return e;
+    }
     if (m_dataEnd + kDataHeaderSize + cbData > m_layout.limit)
         return MakeError(CAB_E_CABINET_TOO_LARGE);
     CabData d;

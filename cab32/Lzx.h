@@ -18,6 +18,19 @@ constexpr int kLzxMinWindowBits = 15;
 constexpr int kLzxMaxWindowBits = 21;
 constexpr uint32_t kLzxFrameSize = 32768;           // uncompressed bytes in every frame but a folder's last
 constexpr uint32_t kLzxMaxFrameData = 32768 + 6144; // largest frame payload a reader accepts
+constexpr uint32_t kLzxE8Frames = 32768;            // frames whose E8 calls the format translates (1 GiB)
+constexpr uint64_t kLzxE8FolderLimit = uint64_t(kLzxE8Frames) * kLzxFrameSize; // no translation in a larger folder
+// The format allows a match offset up to the window less 3.
+constexpr int kLzxFormatOffsetReserve = 3;
+// Our matches stay 16 bytes below the window instead. 7-Zip 26 copies a match
+// at the window less 3 wrongly whenever the copy wraps round its window, and
+// says nothing (exit 0): tools/lzx-offset-probe.sh tried every offset from
+// the window less 16 to the window less 3 at windows 2^15 to 2^21, and 7-Zip
+// read all right but the last (cabextract, bsdtar and gcab all). 16 keeps 12
+// bytes of margin past the offset seen to fail, for a neighbour of that fault
+// in another version. It costs nothing measurable: only a folder larger than
+// its window less 16 can reach that far, and it loses only those last bytes.
+constexpr int kLzxOffsetReserve = 16;
 
 // CFFOLDER.typeCompress for an LZX folder with the given window.
 constexpr uint16_t LzxTypeCompress(int windowBits)
@@ -35,11 +48,14 @@ int LzxWindowBitsFor(uint64_t folderBytes);
 struct LzxOptions
 {
     enum class E8 { Auto, On, Off };
-    E8 e8 = E8::Auto;    // call translation: Auto looks at the folder's first block
-    int chainDepth = 8;  // hash-chain candidates tried per position
-    int niceLength = 48; // a match this long ends the search
-    int blockFrames = 4; // frames per block (one set of trees)
-    int chainBits = 20;  // hash chains reach 2^chainBits bytes back at most (4 bytes each)
+    E8 e8 = E8::Auto;                           // call translation: Auto looks at the folder's first block
+    int chainDepth = 8;                         // hash-chain candidates tried per position
+    int niceLength = 48;                        // a match this long ends the search
+    int blockFrames = 4;                        // frames per block (one set of trees)
+    int chainBits = 20;                         // hash chains reach 2^chainBits bytes back at most (4 bytes each)
+    int offsetReserve = kLzxOffsetReserve;      // the largest match offset is the window less this (at least 3)
+    uint32_t frameLimit = kLzxMaxFrameData;     // largest frame payload (lowered only to test the fallbacks)
+    uint64_t e8FolderLimit = kLzxE8FolderLimit; // no E8 translation in a larger folder (never raised past 1 GiB)
 };
 
 // One CFDATA payload.
@@ -52,7 +68,11 @@ struct LzxFrame
 class LzxEncoder
 {
 public:
-    explicit LzxEncoder(int windowBits, const LzxOptions& options = LzxOptions());
+    // folderBytes: the bytes the folder will hold, exactly. E8 translation is
+    // never on past 1 GiB (more bytes than that with translation on throw),
+    // and the frame before a short last frame is written so that libmspack
+    // can read that one (see LzxFrameBound.h).
+    LzxEncoder(int windowBits, uint64_t folderBytes, const LzxOptions& options = LzxOptions());
     ~LzxEncoder();
     LzxEncoder(const LzxEncoder&) = delete;
     LzxEncoder& operator=(const LzxEncoder&) = delete;
@@ -86,6 +106,8 @@ public:
     // receives exactly outLen bytes (1 .. 32,768; less only for the last
     // frame). False for damaged input; the decoder then stays failed.
     bool DecodeFrame(const uint8_t* in, size_t inLen, uint8_t* out, size_t outLen);
+    // The largest match offset decoded so far.
+    uint32_t LargestOffset() const;
 
     struct State;
 

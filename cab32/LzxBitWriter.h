@@ -2,6 +2,7 @@
 // words, which are stored little-endian.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,6 +31,16 @@ public:
         if (m_count > 0)
             Put(0, 16 - m_count);
     }
+
+    // Pads with zero bits to the next 16-bit word, a whole word of them when
+    // already there (an uncompressed block's header wants one to sixteen).
+    void AlignOneToSixteen() { Put(0, 16 - m_count); }
+
+    // Appends whole bytes (on a 16-bit word only: after an Align).
+    void PutBytes(const uint8_t* data, size_t len) { m_out.insert(m_out.end(), data, data + len); }
+
+    // Bits written since the last Take.
+    size_t Bits() const { return m_out.size() * 8 + static_cast<size_t>(m_count); }
 
     // Hands over the bytes written so far (call after Align).
     std::vector<uint8_t> Take()

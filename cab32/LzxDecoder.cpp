@@ -69,7 +69,8 @@ struct LzxDecoder::State
     uint32_t rep[3] = {1, 1, 1};
     int blockType = 0;
     uint32_t blockRemaining = 0;
-    bool padPending = false; // an odd-sized uncompressed block ended: skip its pad byte
+    bool padPending = false;    // an odd-sized uncompressed block ended: skip its pad byte
+    uint32_t largestOffset = 0; // the largest match offset copied so far
     uint8_t mainLen[kMaxMainSymbols] = {};
     uint8_t lengthLen[kSecondaryLengths] = {};
     HuffmanDecoder mainTree, lengthTree, alignedTree;
@@ -192,6 +193,7 @@ bool LzxDecoder::State::CopyMatch(uint32_t length, uint32_t offset)
     if (offset == 0 || offset > windowSize || offset > total)
         return false;
     const uint32_t mask = windowSize - 1;
+    largestOffset = std::max(largestOffset, offset);
     uint32_t src = (windowPos - offset) & mask;
     uint8_t* w = window.get();
     if (src + length <= windowSize && src + length <= windowPos) {
@@ -275,8 +277,13 @@ bool LzxDecoder::State::Frame(BitReader& bits, uint32_t size)
         todo -= run;
         blockRemaining -= run;
     }
-    if (blockType != kBlockUncompressed) // raw bytes leave the reader on a byte
+    if (blockType != kBlockUncompressed) { // raw bytes leave the reader on a byte
         bits.Align();
+    } else if (blockRemaining == 0 && padPending && bits.Left() > 0) {
+        // An odd uncompressed block that ends the folder: its pad byte ends the frame.
+        bits.Advance(1);
+        padPending = false;
+    }
     return !bits.Overrun();
 }
 
@@ -311,6 +318,11 @@ bool LzxDecoder::DecodeFrame(const uint8_t* in, size_t inLen, uint8_t* out, size
     if (s.windowPos == s.windowSize)
         s.windowPos = 0;
     return true;
+}
+
+uint32_t LzxDecoder::LargestOffset() const
+{
+    return m_state->largestOffset;
 }
 
 } // namespace cab32

@@ -1,12 +1,13 @@
 #include "cab32/Lzx.h"
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <stdexcept>
 
-#include "cab32/LzxBitWriter.h"
+#include "cab32/LzxBlockWriter.h"
 #include "cab32/LzxCommon.h"
-#include "cab32/LzxTreeWriter.h"
+#include "cab32/LzxFrameBound.h"
 
 // Matches come from hash chains over three-byte prefixes with a lazy parse:
 // the three repeated offsets are tried first at every position, then up to
@@ -24,13 +25,6 @@ constexpr int kHashBits = 16;
 constexpr int kLiteralBits = 6;     // rough cost of a literal in scores
 constexpr int kMatchSymbolBits = 8; // rough cost of a match's main symbol
 constexpr int kRepSymbolBits = 6;   // a repeated offset's main symbol, no extra bits
-
-// One parsed symbol of a block.
-struct Item
-{
-    uint32_t length; // 0 for a literal, else the match length (2..257)
-    uint32_t value;  // the literal, a repeated offset's index (0..2) or the formatted offset (3..)
-};
 
 struct Match
 {
@@ -78,9 +72,9 @@ bool LooksLikeCode(const uint8_t* data, size_t len)
 struct LzxEncoder::State
 {
     LzxOptions options;
+    uint64_t folderBytes; // the folder's planned size
     uint32_t windowSize;
-    uint32_t maxOffset; // the window less 3, as the format allows
-    int mainSymbols;
+    uint32_t maxOffset; // the largest match offset (see kLzxOffsetReserve)
     uint32_t blockBytes;
     std::vector<uint8_t> buf;   // history (up to the window) and the current block
     uint32_t bufBase = 0;       // stream offset of buf[0]
@@ -91,23 +85,18 @@ struct LzxEncoder::State
     uint32_t chainSize;         // entries of prev: the chains reach this far back (at most the window)
     std::vector<uint32_t> prev; // per offset modulo chainSize: the previous offset + 1 with its hash
     uint32_t rep[3] = {1, 1, 1};
-    uint8_t prevMain[kMaxMainSymbols] = {};
-    uint8_t prevLength[kSecondaryLengths] = {};
     bool headerDone = false;
     bool e8 = false;
     bool finished = false;
-    BitWriter bits;
-    uint32_t written = 0; // stream offset of the next item to write
-    uint32_t cut = 0;     // stream offset where the current frame starts
     std::vector<Item> items;
-    std::deque<LzxFrame> ready;
+    BlockWriter writer;
 
-    State(int windowBits, const LzxOptions& o)
-        : options(o), windowSize(1u << windowBits), maxOffset(windowSize - 3),
-          mainSymbols(kNumChars + SlotsForWindow(windowBits) * 8),
+    State(int windowBits, uint64_t planned, const LzxOptions& o)
+        : options(o), folderBytes(planned), windowSize(1u << windowBits),
+          maxOffset(windowSize - static_cast<uint32_t>(std::max(o.offsetReserve, kLzxFormatOffsetReserve))),
           blockBytes(static_cast<uint32_t>(std::max(1, o.blockFrames)) * kLzxFrameSize), buf(windowSize + blockBytes),
           head(1u << kHashBits, 0), chainSize(1u << std::min(windowBits, std::max(o.chainBits, kLzxMinWindowBits))),
-          prev(chainSize, 0)
+          prev(chainSize, 0), writer(kNumChars + SlotsForWindow(windowBits) * 8)
     {}
 
     const uint8_t* At(uint32_t pos) const { return buf.data() + (pos - bufBase); }
@@ -116,18 +105,14 @@ struct LzxEncoder::State
     Match Find(uint32_t pos);
     void SearchChain(uint32_t pos, uint32_t limit, Match& best);
     void Parse();
-    void EncodeBlock();
+    void EncodeBlock(bool last);
+    uint32_t ShortLastFrame() const;
     void WriteHeader();
-    void WriteBlock();
-    void WriteItems(bool aligned, const uint8_t* mainLen, const uint8_t* lengthLen, const uint8_t* alignedLen);
-    void CutFrame();
     void Slide();
 };
 
 void LzxEncoder::State::Insert(uint32_t pos)
 {
-    if (pos + 2 >= end)
-        return;
     const uint32_t h = Hash3(At(pos));
     prev[pos & (chainSize - 1)] = head[h];
     head[h] = pos + 1;
@@ -170,10 +155,12 @@ void LzxEncoder::State::SearchChain(uint32_t pos, uint32_t limit, Match& best)
 }
 
 // The best match at pos (none when literals are cheaper); enters pos and every
-// skipped offset before it into the hash chains.
+// skipped offset before it into the hash chains. The last two bytes written
+// so far wait: their three-byte prefix is known only with the next bytes.
 Match LzxEncoder::State::Find(uint32_t pos)
 {
-    for (; inserted < pos; ++inserted)
+    const uint32_t hashable = end - std::min<uint32_t>(end, 2);
+    for (; inserted < pos && inserted < hashable; ++inserted)
         Insert(inserted);
     const uint32_t frameEnd = std::min(end, (pos / kLzxFrameSize + 1) * kLzxFrameSize);
     const uint32_t limit = std::min<uint32_t>(kMaxMatch, frameEnd - pos);
@@ -192,8 +179,10 @@ Match LzxEncoder::State::Find(uint32_t pos)
         if (best.length < static_cast<uint32_t>(options.niceLength))
             SearchChain(pos, limit, best);
     }
-    Insert(pos);
-    inserted = pos + 1;
+    if (inserted == pos && pos < hashable) {
+        Insert(pos);
+        inserted = pos + 1;
+    }
     return best;
 }
 
@@ -220,45 +209,55 @@ void LzxEncoder::State::Parse()
             }
         }
         items.push_back({cur.length, cur.code});
-        if (cur.code >= 3) {
-            rep[2] = rep[1];
-            rep[1] = rep[0];
-            rep[0] = cur.code - 2;
-        } else {
-            std::swap(rep[0], rep[cur.code]);
-        }
+        UpdateReps(rep, items.back());
         pos += cur.length;
         if (pos < end)
             cur = Find(pos);
     }
 }
 
+// The stream's header. Translation is never on in a folder past 1 GiB: the
+// format stops translating after frame 32,768, and libarchive 3.6 does not.
 void LzxEncoder::State::WriteHeader()
 {
     if (options.e8 == LzxOptions::E8::Auto)
         e8 = LooksLikeCode(At(blockStart), end - blockStart);
     else
         e8 = options.e8 == LzxOptions::E8::On;
-    bits.Put(e8 ? 1 : 0, 1);
-    if (e8) {
-        bits.Put(static_cast<uint32_t>(kE8TranslationSize) >> 16, 16);
-        bits.Put(static_cast<uint32_t>(kE8TranslationSize) & 0xFFFF, 16);
-    }
+    e8 = e8 && folderBytes <= std::min(options.e8FolderLimit, kLzxE8FolderLimit);
+    writer.WriteHeader(e8);
     headerDone = true;
 }
 
-void LzxEncoder::State::EncodeBlock()
+// Codes the block being filled: E8 translation, the parse, and its frames
+// written within the bound.
+void LzxEncoder::State::EncodeBlock(bool last)
 {
     if (end == blockStart)
         return;
     if (!headerDone)
         WriteHeader();
-    for (uint32_t f = blockStart; e8 && f < end && f / kLzxFrameSize < 32768; f += kLzxFrameSize)
+    if (e8 && end > kLzxE8FolderLimit)
+        throw std::length_error("more LZX bytes than planned with E8 translation on");
+    for (uint32_t f = blockStart; e8 && f < end; f += kLzxFrameSize)
         TranslateE8(buf.data() + (f - bufBase), std::min(kLzxFrameSize, end - f), f, kE8TranslationSize, true);
+    FrameGroup group = {nullptr, 0, At(blockStart), end - blockStart, {rep[0], rep[1], rep[2]}, last, ShortLastFrame()};
     Parse();
-    WriteBlock();
+    group.items = items.data();
+    group.count = items.size();
+    WriteWithinBound(writer, group, options.frameLimit);
     blockStart = end;
     Slide();
+}
+
+// Where the folder's last frame starts when, by its planned size, it is short
+// and not its first (libmspack needs the payloads before it off a multiple of
+// 4,096: see LzxFrameBound.h); 0 otherwise.
+uint32_t LzxEncoder::State::ShortLastFrame() const
+{
+    if (folderBytes % kLzxFrameSize == 0 || folderBytes < kLzxFrameSize || folderBytes > UINT32_MAX)
+        return 0;
+    return static_cast<uint32_t>(folderBytes - folderBytes % kLzxFrameSize);
 }
 
 // Keeps the last window of history at the front of the buffer, making room
@@ -272,100 +271,8 @@ void LzxEncoder::State::Slide()
     bufBase = blockStart - keep;
 }
 
-void LzxEncoder::State::CutFrame()
-{
-    bits.Align();
-    LzxFrame frame;
-    frame.data = bits.Take();
-    frame.uncompressed = written - cut;
-    cut = written;
-    ready.push_back(std::move(frame));
-}
-
-void LzxEncoder::State::WriteBlock()
-{
-    uint32_t mainFreq[kMaxMainSymbols] = {};
-    uint32_t lengthFreq[kSecondaryLengths] = {};
-    uint32_t alignedFreq[kAlignedSymbols] = {};
-    uint64_t alignedCount = 0;
-    for (const Item& it : items) {
-        if (it.length == 0) {
-            ++mainFreq[it.value];
-            continue;
-        }
-        const int slot = it.value < 3 ? static_cast<int>(it.value) : SlotOf(it.value);
-        const uint32_t header = std::min<uint32_t>(it.length - kMinMatch, kPrimaryLengths);
-        ++mainFreq[kNumChars + slot * 8 + header];
-        if (header == kPrimaryLengths)
-            ++lengthFreq[it.length - kMinMatch - kPrimaryLengths];
-        if (it.value >= 3 && ExtraBits(slot) >= 3) {
-            ++alignedFreq[(it.value - PositionBase(slot)) & 7];
-            ++alignedCount;
-        }
-    }
-    uint8_t mainLen[kMaxMainSymbols], lengthLen[kSecondaryLengths], alignedLen[kAlignedSymbols];
-    BuildLengths(mainFreq, mainSymbols, kMaxCodeLength, mainLen);
-    BuildLengths(lengthFreq, kSecondaryLengths, kMaxCodeLength, lengthLen);
-    BuildLengths(alignedFreq, kAlignedSymbols, kMaxAlignedLength, alignedLen);
-    // An aligned block spends 24 bits on its tree to code the low three offset bits.
-    uint64_t alignedBits = 24;
-    for (int i = 0; i < kAlignedSymbols; ++i)
-        alignedBits += uint64_t(alignedFreq[i]) * alignedLen[i];
-    const bool aligned = alignedCount > 0 && alignedBits < alignedCount * 3;
-
-    const uint32_t size = end - blockStart;
-    bits.Put(aligned ? kBlockAligned : kBlockVerbatim, 3);
-    bits.Put(size >> 8, 16);
-    bits.Put(size & 0xFF, 8);
-    for (int i = 0; aligned && i < kAlignedSymbols; ++i)
-        bits.Put(alignedLen[i], 3);
-    WriteLengths(bits, mainLen, prevMain, kNumChars);
-    WriteLengths(bits, mainLen + kNumChars, prevMain + kNumChars, mainSymbols - kNumChars);
-    WriteLengths(bits, lengthLen, prevLength, kSecondaryLengths);
-    std::memcpy(prevMain, mainLen, static_cast<size_t>(mainSymbols));
-    std::memcpy(prevLength, lengthLen, sizeof(prevLength));
-    WriteItems(aligned, mainLen, lengthLen, alignedLen);
-}
-
-void LzxEncoder::State::WriteItems(bool aligned, const uint8_t* mainLen, const uint8_t* lengthLen,
-                                   const uint8_t* alignedLen)
-{
-    uint16_t mainCode[kMaxMainSymbols], lengthCode[kSecondaryLengths], alignedCode[kAlignedSymbols];
-    BuildCodes(mainLen, mainSymbols, mainCode);
-    BuildCodes(lengthLen, kSecondaryLengths, lengthCode);
-    BuildCodes(alignedLen, kAlignedSymbols, alignedCode);
-    for (const Item& it : items) {
-        if (it.length == 0) {
-            bits.Put(mainCode[it.value], mainLen[it.value]);
-            ++written;
-        } else {
-            const int slot = it.value < 3 ? static_cast<int>(it.value) : SlotOf(it.value);
-            const uint32_t header = std::min<uint32_t>(it.length - kMinMatch, kPrimaryLengths);
-            const uint32_t symbol = kNumChars + static_cast<uint32_t>(slot) * 8 + header;
-            bits.Put(mainCode[symbol], mainLen[symbol]);
-            if (header == kPrimaryLengths) {
-                const uint32_t footer = it.length - kMinMatch - kPrimaryLengths;
-                bits.Put(lengthCode[footer], lengthLen[footer]);
-            }
-            const int extra = ExtraBits(slot);
-            if (it.value >= 3 && extra > 0) {
-                const uint32_t e = it.value - PositionBase(slot);
-                if (aligned && extra >= 3) {
-                    bits.Put(e >> 3, extra - 3);
-                    bits.Put(alignedCode[e & 7], alignedLen[e & 7]);
-                } else {
-                    bits.Put(e, extra);
-                }
-            }
-            written += it.length;
-        }
-        if (written % kLzxFrameSize == 0)
-            CutFrame();
-    }
-}
-
-LzxEncoder::LzxEncoder(int windowBits, const LzxOptions& options)
-    : m_state(new State(std::min(std::max(windowBits, kLzxMinWindowBits), kLzxMaxWindowBits), options))
+LzxEncoder::LzxEncoder(int windowBits, uint64_t folderBytes, const LzxOptions& options)
+    : m_state(new State(std::min(std::max(windowBits, kLzxMinWindowBits), kLzxMaxWindowBits), folderBytes, options))
 {}
 
 LzxEncoder::~LzxEncoder() = default;
@@ -380,7 +287,7 @@ void LzxEncoder::Write(const uint8_t* data, size_t len)
         data += take;
         len -= take;
         if (s.end - s.blockStart == s.blockBytes)
-            s.EncodeBlock();
+            s.EncodeBlock(false);
     }
 }
 
@@ -389,18 +296,17 @@ void LzxEncoder::Finish()
     State& s = *m_state;
     if (s.finished)
         return;
-    s.EncodeBlock();
-    if (s.written != s.cut)
-        s.CutFrame();
+    s.EncodeBlock(true);
     s.finished = true;
 }
 
 bool LzxEncoder::TakeFrame(LzxFrame& frame)
 {
-    if (m_state->ready.empty())
+    std::deque<LzxFrame>& ready = m_state->writer.Ready();
+    if (ready.empty())
         return false;
-    frame = std::move(m_state->ready.front());
-    m_state->ready.pop_front();
+    frame = std::move(ready.front());
+    ready.pop_front();
     return true;
 }
 

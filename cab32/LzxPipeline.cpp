@@ -20,6 +20,7 @@ constexpr size_t kChunkBytes = 256 * 1024;
 struct LzxPipeline::Folder
 {
     int windowBits = 0;
+    uint64_t plannedBytes = 0;              // the bytes it is planned to hold
     std::deque<std::vector<uint8_t>> input; // chunks sent and not yet encoded
     std::deque<Frame> frames;               // frames encoded and not yet taken
     bool closed = false;                    // no more input comes
@@ -64,10 +65,11 @@ void LzxPipeline::Stop()
     m_threads.clear();
 }
 
-void LzxPipeline::Open(int windowBits)
+void LzxPipeline::Open(int windowBits, uint64_t folderBytes)
 {
     std::unique_ptr<Folder> f(new Folder);
     f->windowBits = windowBits;
+    f->plannedBytes = folderBytes;
     m_feeding = f.get();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_folders.push_back(std::move(f));
@@ -204,7 +206,7 @@ void LzxPipeline::Work()
 
 bool LzxPipeline::Encode(Folder& f)
 {
-    LzxEncoder encoder(f.windowBits, m_options);
+    LzxEncoder encoder(f.windowBits, f.plannedBytes, m_options);
     uint32_t crc = static_cast<uint32_t>(crc32(0, Z_NULL, 0));
     for (;;) {
         std::vector<uint8_t> chunk;

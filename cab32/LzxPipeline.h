@@ -54,8 +54,9 @@ public:
     LzxPipeline(const LzxPipeline&) = delete;
     LzxPipeline& operator=(const LzxPipeline&) = delete;
 
-    // Opens the next folder (the previous one must be closed) with its window.
-    void Open(int windowBits);
+    // Opens the next folder (the previous one must be closed) with its window
+    // and the bytes it is planned to hold.
+    void Open(int windowBits, uint64_t folderBytes);
     // Room to copy up to 'room' bytes of the open folder into, or nullptr
     // while too much input waits: then take frames or wait first.
     uint8_t* Fill(size_t& room);

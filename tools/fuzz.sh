@@ -10,7 +10,7 @@ cd "$ROOT"
 ./tools/install-deps.sh
 cmake --preset host >/dev/null
 cmake --build --preset host
-for f in fuzz_project_file fuzz_cab_command fuzz_cab_verifier fuzz_lzx_decoder; do
+for f in fuzz_project_file fuzz_cab_command fuzz_cab_verifier fuzz_lzx_decoder fuzz_lzx_encoder; do
     mkdir -p "build/host/corpus/$f"
     echo "== $f (Ctrl-C moves on to the next)"
     build/host/host/$f -max_total_time="${FUZZ_SECONDS:-0}" -timeout=10 -rss_limit_mb=2048 \

@@ -649,7 +649,7 @@ struct StringSink : ByteSink
 // A one-file cabinet whose only folder is LZX, written by CabWriter.
 std::string LzxCabinet(const std::string& content, int windowBits)
 {
-    LzxEncoder encoder(windowBits);
+    LzxEncoder encoder(windowBits, content.size());
     encoder.Write(reinterpret_cast<const uint8_t*>(content.data()), content.size());
     encoder.Finish();
     StringSink sink;

@@ -1,10 +1,12 @@
 // Calls CAB32.dll as the program does (ordinal 1, 1023 bytes of a 1024-byte buffer, no window) on the command line
 // in COMMANDFILE, so that its bytes arrive unchanged; prints "rc=N", the message, the duration and the peak memory.
-// With --threads N [--folder-limit BYTES] [--lzx-folder BYTES] it runs the linked-in core instead, with
-// folders that small (LZX folders cut at that size);
+// With --threads N [--folder-limit BYTES] [--lzx-folder BYTES] [--lzx-frame-limit BYTES] it runs the
+// linked-in core instead, with folders that small (LZX folders cut at that size) and LZX frames held to that
+// limit (frames over it written alone or uncompressed: lowered only to try those on extractors);
 // with --profile it runs the core with the DLL's settings and prints where the time went; --readers N
 // sets the core's reading threads.
-//   cab32_drive [--mem] [--profile] [--readers N] [--threads N [--folder-limit BYTES] [--lzx-folder BYTES]] COMMANDFILE
+//   cab32_drive [--mem] [--profile] [--readers N] [--threads N [--folder-limit BYTES] [--lzx-folder BYTES]
+//               [--lzx-frame-limit BYTES]] COMMANDFILE
 #include <windows.h>
 #include <psapi.h>
 
@@ -43,6 +45,8 @@ int main(int argc, char** argv)
             options.folderLimit = std::strtoull(argv[++i], nullptr, 10);
         else if (std::strcmp(argv[i], "--lzx-folder") == 0)
             options.lzxFolderBytes = std::strtoull(argv[++i], nullptr, 10);
+        else if (std::strcmp(argv[i], "--lzx-frame-limit") == 0)
+            options.lzx.frameLimit = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     }
     std::string command;
     FILE* f = argc > 1 ? std::fopen(argv[argc - 1], "rb") : nullptr;

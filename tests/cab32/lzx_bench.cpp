@@ -39,7 +39,7 @@ bool Lzx(const std::vector<uint8_t>& in, int depth)
     const int bits = LzxWindowBitsFor(in.size());
     LzxOptions options;
     options.chainDepth = depth;
-    LzxEncoder encoder(bits, options);
+    LzxEncoder encoder(bits, in.size(), options);
     std::vector<LzxFrame> frames;
     auto start = std::chrono::steady_clock::now();
     size_t out = 0;
@@ -93,7 +93,7 @@ void Mszip(const std::vector<uint8_t>& in)
 // Encodes files[i, j) as one folder; returns its frames' bytes with their CFDATA headers.
 size_t EncodeFolder(const std::vector<std::vector<uint8_t>>& files, size_t i, size_t j, uint64_t bytes)
 {
-    LzxEncoder encoder(LzxWindowBitsFor(bytes));
+    LzxEncoder encoder(LzxWindowBitsFor(bytes), bytes);
     LzxFrame frame;
     size_t out = 0;
     for (size_t k = i; k < j; ++k) {

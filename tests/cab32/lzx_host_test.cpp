@@ -3,152 +3,25 @@
 // across block and frame boundaries, plus damaged input to our decoder.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
-#include <mspack.h>
-
-#include "cab32/CabFormat.h"
 #include "cab32/Lzx.h"
+#include "cab32/LzxBlockWriter.h"
+#include "tests/cab32/lzx_inputs.h"
+#include "tests/cab32/lzx_references.h"
 
 using namespace cab32;
+using namespace lzxref;
+using lzxin::Append;
+using lzxin::Code;
+using lzxin::Random;
+using lzxin::Text;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes Text(size_t size, uint32_t seed)
-{
-    static const char* const kWords[] = {"static ", "int ",   "return ", "struct ",    "const ", "char* ",
-                                         "if (",    ") {\n",  "}\n",     "#include <", ".h>\n",  "size_t ",
-                                         "void ",   "buffer", "length",  "_t ",        "= 0;\n", "    "};
-    std::mt19937 rng(seed);
-    Bytes out;
-    while (out.size() < size) {
-        const char* w = kWords[rng() % (sizeof(kWords) / sizeof(kWords[0]))];
-        out.insert(out.end(), w, w + std::strlen(w));
-        if (rng() % 7 == 0)
-            out.push_back(static_cast<uint8_t>('a' + rng() % 26));
-    }
-    out.resize(size);
-    return out;
-}
-
-Bytes Random(size_t size, uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    Bytes out(size);
-    for (auto& b : out)
-        b = static_cast<uint8_t>(rng());
-    return out;
-}
-
-// This test program's own machine code (past its first 512 KiB of symbol and
-// relocation tables): calls (E8) everywhere.
-Bytes Code(size_t size)
-{
-    std::ifstream f("/proc/self/exe", std::ios::binary);
-    Bytes out((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    const size_t skip = std::min<size_t>(512 * 1024, out.size());
-    out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(skip));
-    out.resize(std::min(size, out.size()));
-    return out;
-}
-
-std::vector<LzxFrame> Encode(const Bytes& in, int windowBits, const LzxOptions& options = LzxOptions(),
-                             size_t piece = 0, bool* e8 = nullptr)
-{
-    LzxEncoder encoder(windowBits, options);
-    for (size_t at = 0; at < in.size();) {
-        const size_t n = piece ? std::min(piece, in.size() - at) : in.size();
-        encoder.Write(in.data() + at, n);
-        at += n;
-    }
-    encoder.Finish();
-    std::vector<LzxFrame> frames;
-    LzxFrame frame;
-    while (encoder.TakeFrame(frame))
-        frames.push_back(frame);
-    if (e8)
-        *e8 = encoder.E8Enabled();
-    return frames;
-}
-
-// Decodes with our decoder; false at the first frame it rejects.
-bool Decode(const std::vector<LzxFrame>& frames, int windowBits, Bytes& out)
-{
-    LzxDecoder decoder(windowBits);
-    out.clear();
-    for (const LzxFrame& f : frames) {
-        const size_t at = out.size();
-        out.resize(at + f.uncompressed);
-        if (!decoder.DecodeFrame(f.data.data(), f.data.size(), out.data() + at, f.uncompressed))
-            return false;
-    }
-    return true;
-}
-
-// A one-file, one-folder cabinet holding the frames.
-Bytes Cabinet(const std::vector<LzxFrame>& frames, size_t size, int windowBits)
-{
-    const char name[] = "f.bin";
-    const size_t tables = kHeaderSize + kFolderSize + kFileFixedSize + sizeof(name);
-    Bytes cab(tables);
-    for (const LzxFrame& f : frames) {
-        uint8_t head[kDataHeaderSize];
-        const CabData d{
-            DataChecksum(f.data.data(), static_cast<uint16_t>(f.data.size()), static_cast<uint16_t>(f.uncompressed)),
-            static_cast<uint16_t>(f.data.size()), static_cast<uint16_t>(f.uncompressed)};
-        EncodeData(d, head);
-        cab.insert(cab.end(), head, head + kDataHeaderSize);
-        cab.insert(cab.end(), f.data.begin(), f.data.end());
-    }
-    CabHeader h;
-    h.cbCabinet = static_cast<uint32_t>(cab.size());
-    h.coffFiles = kHeaderSize + kFolderSize;
-    h.cFolders = 1;
-    h.cFiles = 1;
-    EncodeHeader(h, cab.data());
-    const CabFolder folder{static_cast<uint32_t>(tables), static_cast<uint16_t>(frames.size()),
-                           LzxTypeCompress(windowBits)};
-    EncodeFolder(folder, cab.data() + kHeaderSize);
-    CabFile file;
-    file.cbFile = static_cast<uint32_t>(size);
-    file.date = 0x5821;
-    file.attribs = kAttrArchive;
-    EncodeFile(file, cab.data() + kHeaderSize + kFolderSize);
-    std::memcpy(cab.data() + kHeaderSize + kFolderSize + kFileFixedSize, name, sizeof(name));
-    return cab;
-}
-
-// The file extracted by libmspack from the frames; false when it refuses.
-bool DecodeWithLibmspack(const std::vector<LzxFrame>& frames, size_t size, int windowBits, Bytes& out)
-{
-    const std::string dir = ::testing::TempDir();
-    const std::string cabPath = dir + "lzx_" + std::to_string(getpid()) + ".cab";
-    const std::string outPath = cabPath + ".out";
-    const Bytes cab = Cabinet(frames, size, windowBits);
-    std::ofstream(cabPath, std::ios::binary)
-        .write(reinterpret_cast<const char*>(cab.data()), static_cast<std::streamsize>(cab.size()));
-    mscab_decompressor* cabd = mspack_create_cab_decompressor(nullptr);
-    mscabd_cabinet* opened = cabd->open(cabd, cabPath.c_str());
-    bool ok = opened && opened->files && cabd->extract(cabd, opened->files, outPath.c_str()) == MSPACK_ERR_OK;
-    if (opened)
-        cabd->close(cabd, opened);
-    mspack_destroy_cab_decompressor(cabd);
-    std::ifstream f(outPath, std::ios::binary);
-    out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    std::remove(cabPath.c_str());
-    std::remove(outPath.c_str());
-    return ok;
-}
 
 struct RoundTrip
 {
@@ -244,9 +117,9 @@ TEST(Lzx, TheSameFramesForAnyWritePiecesAndOnAnyThread)
     EXPECT_TRUE(same(b));
 }
 
-// A hand-made stream with an uncompressed block (our encoder never writes
-// one): header bit, block type 3, length 5, padding to the word, R0..R2, the
-// bytes and a pad byte, then a verbatim block would follow.
+// A hand-made stream with an uncompressed block (made without our writer):
+// header bit, block type 3, length 5, padding to the word, R0..R2, the bytes,
+// with and without the pad byte that ends an odd block.
 TEST(Lzx, DecoderReadsUncompressedBlocksAsLibmspackDoes)
 {
     // Bits 0 (no E8), 011 (uncompressed), 24 bits of length 5, 4 bits to the
@@ -256,12 +129,95 @@ TEST(Lzx, DecoderReadsUncompressedBlocksAsLibmspackDoes)
         frame.insert(frame.end(), {0x01, 0x00, 0x00, 0x00});
     const Bytes payload = {'h', 'e', 'l', 'l', 'o'};
     frame.insert(frame.end(), payload.begin(), payload.end());
-    const std::vector<LzxFrame> frames = {{frame, 5}};
+    for (bool pad : {false, true}) {
+        if (pad)
+            frame.push_back(0);
+        const std::vector<LzxFrame> frames = {{frame, 5}};
+        Bytes ours, theirs;
+        EXPECT_TRUE(Decode(frames, 15, ours) && ours == payload) << pad;
+        EXPECT_TRUE(DecodeWithLibmspack(frames, 5, 15, theirs) && theirs == payload) << pad;
+    }
+}
+
+namespace {
+
+std::vector<lzx::Item> Literals(const Bytes& bytes, size_t from, size_t to)
+{
+    std::vector<lzx::Item> items;
+    for (size_t i = from; i < to; ++i)
+        items.push_back({0, bytes[i]});
+    return items;
+}
+
+} // namespace
+
+// Our writer's uncompressed block after a compressed block ending anywhere in
+// a word (its header then ends on every bit of a word, on the word itself
+// too: a whole word of padding), odd (a pad byte), with R0 = 5 in its header
+// for the match after it.
+TEST(Lzx, UncompressedBlocksAfterCompressedOnesEndingAnywhereInAWord)
+{
+    const int mainSymbols = lzx::kNumChars + lzx::SlotsForWindow(16) * 8;
+    const Bytes text = Text(4000, 60), raw = Random(37, 61);
+    std::set<size_t> headerEnds;
+    for (size_t k = 1; k <= 400 && headerEnds.size() < 16; ++k) {
+        lzx::BlockWriter w(mainSymbols);
+        w.WriteHeader(false);
+        const std::vector<lzx::Item> before = Literals(text, 0, k);
+        w.WriteBlock(before.data(), before.size(), static_cast<uint32_t>(k));
+        headerEnds.insert((w.FrameBits() + 27) % 16);
+        const uint32_t reps[3] = {5, 1, 1};
+        w.WriteUncompressed(raw.data(), static_cast<uint32_t>(raw.size()), reps);
+        std::vector<lzx::Item> after = {{4, 0}};
+        const std::vector<lzx::Item> tail = Literals(text, k, k + 50);
+        after.insert(after.end(), tail.begin(), tail.end());
+        w.WriteBlock(after.data(), after.size(), 54);
+        w.CutPartial();
+        const std::vector<LzxFrame> frames(w.Ready().begin(), w.Ready().end());
+        Bytes expected(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(k));
+        Append(expected, raw);
+        for (int i = 0; i < 4; ++i)
+            expected.push_back(expected[expected.size() - 5]);
+        expected.insert(expected.end(), text.begin() + static_cast<std::ptrdiff_t>(k),
+                        text.begin() + static_cast<std::ptrdiff_t>(k + 50));
+        Bytes ours, theirs;
+        EXPECT_TRUE(Decode(frames, 16, ours) && ours == expected) << k;
+        EXPECT_TRUE(DecodeWithLibmspack(frames, expected.size(), 16, theirs) && theirs == expected) << k;
+    }
+    EXPECT_EQ(16u, headerEnds.size());
+}
+
+// A writer put back to a mark before a block (which cut frames) writes the
+// same frames as one that never wrote that block.
+TEST(Lzx, AWriterPutBackForgetsTheBlockWrittenSinceItsMark)
+{
+    const int mainSymbols = lzx::kNumChars + lzx::SlotsForWindow(17) * 8;
+    const Bytes text = Text(140000, 62);
+    const std::vector<lzx::Item> first = Literals(text, 0, 40000), second = Literals(text, 40000, 140000);
+    lzx::BlockWriter putBack(mainSymbols), straight(mainSymbols);
+    lzx::BlockWriter::Mark mark;
+    for (lzx::BlockWriter* w : {&putBack, &straight}) {
+        w->WriteHeader(true);
+        w->WriteBlock(first.data(), first.size(), 40000);
+    }
+    putBack.Save(mark);
+    putBack.WriteBlock(second.data(), second.size(), 100000);
+    EXPECT_LT(mark.ready, putBack.Ready().size());
+    putBack.Restore(mark);
+    const uint32_t reps[3] = {1, 1, 1};
+    for (lzx::BlockWriter* w : {&putBack, &straight}) {
+        w->WriteBlock(second.data(), 30000, 30000);
+        w->WriteUncompressed(text.data() + 70000, 70000, reps);
+        w->CutPartial();
+    }
+    const std::vector<LzxFrame> a(putBack.Ready().begin(), putBack.Ready().end());
+    const std::vector<LzxFrame> b(straight.Ready().begin(), straight.Ready().end());
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i)
+        EXPECT_TRUE(a[i].data == b[i].data && a[i].uncompressed == b[i].uncompressed) << i;
     Bytes ours, theirs;
-    ASSERT_TRUE(Decode(frames, 15, ours));
-    EXPECT_TRUE(ours == payload);
-    ASSERT_TRUE(DecodeWithLibmspack(frames, 5, 15, theirs));
-    EXPECT_TRUE(theirs == payload);
+    EXPECT_TRUE(Decode(a, 17, ours) && ours == text);
+    EXPECT_TRUE(DecodeWithLibmspack(a, text.size(), 17, theirs) && theirs == text);
 }
 
 TEST(Lzx, DamagedFramesAreRejectedOrDecodedWithoutHarm)

@@ -66,6 +66,16 @@ archive lzx1 lzx -mlzx15
 archive lzx2 lzx -mlzx --readers 1 --threads 1 --lzx-folder 300000
 archive lzx3 lzx -mlzx --readers 3 --threads 2 --lzx-folder 300000
 archive lzx4 lzx -v7000000
+# What once broke LZX, with the window that showed it: a frame unlike the rest of its block (the
+# default) and a period of 2^15 - 3 (-mlzx15). Frames held to a low limit (linked-in core): every
+# frame uncompressed (limit 1: the first frame after the E8 header, a 1-byte last frame with its pad
+# byte), or a mix of blocks of four frames, frames coded alone and uncompressed ones (12,000).
+archive stats hostile
+archive period hostile -mlzx15
+archive lzx5 lzx "" --threads 1 --lzx-frame-limit 1
+archive lzx6 lzx "" --threads 2 --lzx-frame-limit 12000
+# Every frame uncompressed, 257 of them, the last short: the one before it is two uncompressed blocks.
+archive stored hostile "" --threads 1 --lzx-frame-limit 1
 grep -q "^folders=[5-9]" "$WORK/lzx2.out" || fail "LZX folders of 300,000 bytes: $(grep folders= "$WORK/lzx2.out")"
 cmp -s "$WORK/out/lzx2.cab" "$WORK/out/lzx3.cab" || fail "LZX: one and two threads wrote different cabinets"
 [ "$(members "$WORK/out/lzx4.cab" | wc -l)" -ge 2 ] || fail "a 7,000,000-byte cabinet size did not make an LZX set"
@@ -93,7 +103,10 @@ ls "$WORK/out" | grep -qi '\.tmp$' && fail "temporary file left"
 # ASCII names with every extractor; double-byte names (code page 932) with those that can be told it.
 for x in cabextract gcab 7zz bsdtar cabarc extrac32; do
     for c in ascii empties ascii1 ascii2; do check $x $c ${c%[0-9]} tree; done
-    for c in lzx lzx1 lzx3; do check $x $c lzx lzx; done
+    for c in lzx lzx1 lzx3 lzx5 lzx6; do check $x $c lzx lzx; done
+    check $x stats stats hostile
+    check $x period period hostile
+    check $x stored stored hostile
 done
 for x in cabextract932 bsdtar932 cabarc extrac32; do check $x full full tree; done
 for x in cabextract 7zz cabarc bsdtar; do

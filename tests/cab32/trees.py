@@ -1,6 +1,7 @@
 """Round-trip trees, the same bytes every run.
   trees.py make WORK               tree/ (every kind of file), many/ (70,000 files), lzx/ (LZX's frame,
-                                   window and folder edges, x86 code) and response files
+                                   window and folder edges, x86 code), hostile/ (inputs that once broke
+                                   LZX) and response files
   trees.py compare TREE OUT LIST   an extraction holds exactly the listed files, byte for byte"""
 import os
 import random
@@ -43,8 +44,18 @@ def make(work):
     lzx = {"e0.bin": b"", "e1.bin": b"x", "t32767.txt": text[:32767], "t32768.txt": text[:32768],
            "r32769.bin": rng.randbytes(32769), "text5m.txt": text * 2 + text[:1000001], "noise3m.bin": rng.randbytes(3 << 20),
            "t32769.txt": text[5:32774], "code.text": x86_code()}
+    # What once broke LZX: 32 KiB of noise over bytes 56..255, then 96 KiB over 0..55 (one set of trees for the
+    # four frames made the first 41 KB, past what readers take), and noise repeating every 2^15 - 3 bytes (7-Zip
+    # misread matches at that offset in a 2^15 window).
+    period = rng.randbytes(32765)
+    hostile = {"unlike-its-block.bin": bytes(56 + rng.randrange(200) for _ in range(32768)) +
+               bytes(rng.randrange(56) for _ in range(98304)),
+               "period32765.bin": (period * 10)[:300001],
+               # 257 frames, the last short: held to a frame limit of 1 every frame is uncompressed (32,784 bytes)
+               # and the 256 before the last would end on 4,096 x 2,049 bytes, which libmspack cannot read.
+               "runs257.bin": b"".join(bytes([i % 251]) * 1000 for i in range(8389)) + b"end"}
     stamp = time.mktime((2001, 2, 3, 4, 5, 6, 0, 0, -1))
-    for tree, content in (("tree", {**files, **japanese}), ("many", many), ("lzx", lzx)):
+    for tree, content in (("tree", {**files, **japanese}), ("many", many), ("lzx", lzx), ("hostile", hostile)):
         for name, data in content.items():
             path = os.path.join(work, tree, name)
             os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -56,7 +67,8 @@ def make(work):
     os.setxattr(os.path.join(work, "tree", ".hidden.txt"), "user.DOSATTRIB", b"0x22")
     bare = ("sub/small.c", "能力.txt")
     for rsp, names in (("ascii", sorted(files)), ("full", sorted(files) + sorted(japanese)),
-                       ("empties", ["empty.txt", "sub/empty2.txt"]), ("many", list(many)), ("lzx", list(lzx))):
+                       ("empties", ["empty.txt", "sub/empty2.txt"]), ("many", list(many)), ("lzx", list(lzx)),
+                       ("stats", ["unlike-its-block.bin"]), ("period", ["period32765.bin"]), ("stored", ["runs257.bin"])):
         with open(os.path.join(work, rsp + ".rsp"), "wb") as f:
             for n in [""] + names:
                 win = n.replace("/", "\\").encode("cp932")
