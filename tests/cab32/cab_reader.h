@@ -2,6 +2,7 @@
 // for tests that check what a cabinet holds rather than how it is laid out.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -9,13 +10,14 @@
 
 #include "cab32/CabFormat.h"
 #include "cab32/Lzx.h"
+#include "cab32/Mszip.h"
 
 namespace cab32 {
 
-// The files of a cabinet of LZX folders, by stored name, added to out; false
-// when a record or a frame cannot be read. Cabinets of a set can be read one
+// The files of a cabinet of LZX or MSZIP folders, by stored name, added to
+// out; false when a record or a block cannot be read. Cabinets of a set can be read one
 // by one: no file or folder crosses into another.
-inline bool ExtractLzx(const std::string& cab, std::map<std::string, std::string>& out)
+inline bool ExtractCabinet(const std::string& cab, std::map<std::string, std::string>& out)
 {
     auto u16 = [&](size_t at) {
         return static_cast<uint32_t>(static_cast<uint8_t>(cab[at]) | static_cast<uint8_t>(cab[at + 1]) << 8);
@@ -29,19 +31,23 @@ inline bool ExtractLzx(const std::string& cab, std::map<std::string, std::string
             at = cab.find('\0', at) + 1;
     std::vector<std::string> folders(u16(26));
     for (std::string& folder : folders) {
-        const int bits = LzxWindowBitsOf(static_cast<uint16_t>(u16(at + 6)));
-        if (bits == 0)
+        const uint16_t type = static_cast<uint16_t>(u16(at + 6));
+        const int bits = LzxWindowBitsOf(type);
+        if (bits == 0 && type != kTypeMszip)
             return false;
-        LzxDecoder decoder(bits);
+        LzxDecoder lzx(bits == 0 ? kLzxMinWindowBits : bits);
+        MszipDecoder mszip;
         size_t block = u32(at);
         for (uint32_t b = 0, blocks = u16(at + 4); b < blocks; ++b) {
             const size_t cbData = u16(block + 4), cbUncomp = u16(block + 6);
             if (block + kDataHeaderSize + cbData > cab.size())
                 return false;
+            const size_t history = std::min<size_t>(folder.size(), kBlockSize);
             folder.resize(folder.size() + cbUncomp);
             const uint8_t* in = reinterpret_cast<const uint8_t*>(cab.data()) + block + kDataHeaderSize;
-            if (!decoder.DecodeFrame(in, cbData, reinterpret_cast<uint8_t*>(&folder[folder.size() - cbUncomp]),
-                                     cbUncomp))
+            uint8_t* out = reinterpret_cast<uint8_t*>(&folder[folder.size() - cbUncomp]);
+            if (bits != 0 ? !lzx.DecodeFrame(in, cbData, out, cbUncomp)
+                          : !mszip.Decode(out - history, history, in, cbData, out, cbUncomp))
                 return false;
             block += kDataHeaderSize + cbData;
         }
