@@ -64,7 +64,7 @@ CString BackupJob::LeftOutWarning() const
     AppendGroup(text,
                 "格納する名前が 255 バイトを超えるファイルまたはフォルダが %d 個あり、バックアップされていません。",
                 m_arrLongNames);
-    AppendGroup(text, "大きすぎて (約 1.8 GB 超) 格納できないファイルが %d 個あり、バックアップされていません。",
+    AppendGroup(text, "大きすぎて (約 2 GB 超) 格納できないファイルが %d 個あり、バックアップされていません。",
                 m_arrLargeFiles);
     AppendGroup(text, "バックアップ中に変更または削除されたファイルが %d 個あり、バックアップされていません。",
                 m_arrMovedFiles, m_nMovedUnnamed);

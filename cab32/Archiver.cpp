@@ -41,10 +41,10 @@ uint64_t WorstData(uint64_t u, uint64_t worstBlock)
 }
 
 // The largest CFDATA record (header and payload) of a method: a stored MSZIP
-// block, or the largest LZX frame a reader accepts.
+// block, or the largest LZX frame the encoder writes.
 uint64_t WorstBlockOf(Method method)
 {
-    return method == Method::Lzx ? kDataHeaderSize + kLzxMaxFrameData : kWorstBlockBytes;
+    return method == Method::Lzx ? kDataHeaderSize + kLzxLargestFrame : kWorstBlockBytes;
 }
 
 bool Cancelled(const ArchiveOptions& options)

@@ -4,11 +4,11 @@
 
 // The largest file it stores: a file must fit one cabinet (2,147,483,647
 // bytes) even if none of its 32,768-byte blocks compresses, each block then
-// taking up to 6,152 bytes more (the largest LZX frame a reader accepts), with
-// the header, the longest set links, one folder and the file's record:
-// 1,808,033,402 bytes at the least room those leave, rounded down. A larger
-// file fails the run with CAB_E_FILE_TOO_LARGE.
-constexpr unsigned long long kCab32LargestFile = 1808000000ull;
+// taking up to 44 bytes more (an uncompressed LZX frame's headers and its
+// CFDATA record's), with the header, the longest set links, one folder and the
+// file's record: 2,144,602,551 bytes at the least room those leave, rounded
+// down. A larger file fails the run with CAB_E_FILE_TOO_LARGE.
+constexpr unsigned long long kCab32LargestFile = 2144000000ull;
 
 // The longest name, in bytes, a cabinet stores (CAB_E_NAME_TOO_LONG past it).
 constexpr int kCab32LongestName = 255;

@@ -18,7 +18,13 @@ constexpr int kLzxMinWindowBits = 15;
 constexpr int kLzxMaxWindowBits = 21;
 constexpr uint32_t kLzxFrameSize = 32768;           // uncompressed bytes in every frame but a folder's last
 constexpr uint32_t kLzxMaxFrameData = 32768 + 6144; // largest frame payload a reader accepts
-constexpr uint32_t kLzxE8Frames = 32768;            // frames whose E8 calls the format translates (1 GiB)
+// The largest frame payload the encoder writes: a frame that would compress to
+// more goes out as an uncompressed block (32,788 bytes at most with its
+// headers; 32,804 where the frame before a short last frame is split in two,
+// see LzxFrameBound.h). Planning counts every frame at this size, so a file
+// that does not compress still fits its cabinet as planned.
+constexpr uint32_t kLzxLargestFrame = 32768 + 36;
+constexpr uint32_t kLzxE8Frames = 32768; // frames whose E8 calls the format translates (1 GiB)
 constexpr uint64_t kLzxE8FolderLimit = uint64_t(kLzxE8Frames) * kLzxFrameSize; // no translation in a larger folder
 // The format allows a match offset up to the window less 3.
 constexpr int kLzxFormatOffsetReserve = 3;
@@ -54,7 +60,7 @@ struct LzxOptions
     int blockFrames = 4;                        // frames per block (one set of trees)
     int chainBits = 20;                         // hash chains reach 2^chainBits bytes back at most (4 bytes each)
     int offsetReserve = kLzxOffsetReserve;      // the largest match offset is the window less this (at least 3)
-    uint32_t frameLimit = kLzxMaxFrameData;     // largest frame payload (lowered only to test the fallbacks)
+    uint32_t frameLimit = kLzxLargestFrame;     // largest frame payload (lowered only to test the fallbacks)
     uint64_t e8FolderLimit = kLzxE8FolderLimit; // no E8 translation in a larger folder (never raised past 1 GiB)
 };
 

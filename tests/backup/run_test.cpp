@@ -179,13 +179,13 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
         {"names past 255 bytes and a file too large",
          [&] {
              RunUnix("cd " + sources.UnixPath() + "/src表 && touch " + longFolder + "/" + std::string(121, 'g') +
-                     ".txt && mkdir " + tooDeep + " && touch " + tooDeep + "/x && truncate -s 1808000001 huge.bin");
+                     ".txt && mkdir " + tooDeep + " && touch " + tooDeep + "/x && truncate -s 2144000001 huge.bin");
          },
          false,
          {kSucceeded,
           "格納する名前が 255 バイトを超えるファイルまたはフォルダが 2 個あり、バックアップされていません。\n" +
               std::string(source) + "\\" + tooDeep + "\n" + std::string(source) + "\\" + tooLong +
-              "\n\n大きすぎて (約 1.8 GB 超) 格納できないファイルが 1 個あり、バックアップされていません。\n" +
+              "\n\n大きすぎて (約 2 GB 超) 格納できないファイルが 1 個あり、バックアップされていません。\n" +
               std::string(source) + "\\huge.bin"},
          MB_OK | MB_ICONWARNING,
          1,

@@ -62,7 +62,7 @@ TEST(Lzx, OurDecoderAndLibmspackGiveBackEveryByteAcrossFrameAndBlockBoundaries)
             const bool last = i + 1 == frames.size();
             EXPECT_EQ(frames[i].uncompressed, last ? c.data.size() - total : kLzxFrameSize);
             EXPECT_EQ(frames[i].data.size() % 2, 0u);
-            EXPECT_LE(frames[i].data.size(), kLzxMaxFrameData);
+            EXPECT_LE(frames[i].data.size(), kLzxLargestFrame);
             total += frames[i].uncompressed;
         }
         EXPECT_EQ(total, c.data.size());

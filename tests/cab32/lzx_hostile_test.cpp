@@ -106,7 +106,7 @@ TEST(LzxHostile, EveryFrameWithinTheBoundNoOffsetPastTheCapAndEveryByteBack)
         options.chainBits = c.chainBits;
         bool e8 = false;
         const std::vector<LzxFrame> frames = Encode(c.data, c.windowBits, options, 0, &e8);
-        EXPECT_EQ("", FrameFault(frames, c.data.size(), kLzxMaxFrameData, e8));
+        EXPECT_EQ("", FrameFault(frames, c.data.size(), kLzxLargestFrame, e8));
         Bytes ours, theirs;
         uint32_t largestOffset = 0;
         EXPECT_TRUE(Decode(frames, c.windowBits, ours, &largestOffset) && ours == c.data);

@@ -470,7 +470,7 @@ TEST_F(EndToEnd, DeepPathsAndAFileTooLargeNeverFailTheBackup)
     EXPECT_EQ("成功しました。", app.AnswerBox(IDOK));
     EXPECT_EQ("格納する名前が 255 バイトを超えるファイルまたはフォルダが 1 個あり、バックアップされていません。\n" +
                   source + "\\" + folder + "\\" + long_ +
-                  "\n\n大きすぎて (約 1.8 GB 超) 格納できないファイルが 1 個あり、バックアップされていません。\n" +
+                  "\n\n大きすぎて (約 2 GB 超) 格納できないファイルが 1 個あり、バックアップされていません。\n" +
                   source + "\\image.bin",
               app.AnswerBox(IDOK));
     ASSERT_TRUE(app.CloseWithEscape());

@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* in, size_t size)
     const uint8_t flags = in[1];
     static const LzxOptions::E8 kE8[] = {LzxOptions::E8::Auto, LzxOptions::E8::On, LzxOptions::E8::Off,
                                          LzxOptions::E8::Auto};
-    static const uint32_t kLimits[] = {kLzxMaxFrameData, kLzxMaxFrameData, 14000, 1};
+    static const uint32_t kLimits[] = {kLzxLargestFrame, kLzxMaxFrameData, 14000, 1};
     static const size_t kPieces[] = {0, 0, 1000, 77777};
     LzxOptions options;
     options.e8 = kE8[flags & 3];
