@@ -4,7 +4,7 @@
 # (n = 16 .. 3) for each window given, extracts each with the extractors
 # named in EXTRACTORS (default: 7zz) and prints a table: ok, WRONG (exit 0,
 # bytes differ) or FAILED (refused). The encoder keeps kLzxOffsetReserve
-# bytes below the window (cab32/Lzx.h) because of what this shows.
+# bytes below the window (cab32/codec/Lzx.h) because of what this shows.
 #   tools/lzx-offset-probe.sh [window bits ...]      (default: 15 16 17 21)
 #   EXTRACTORS="7zz cabextract bsdtar gcab" tools/lzx-offset-probe.sh 15 16
 set -e

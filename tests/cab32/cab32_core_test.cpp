@@ -9,12 +9,12 @@
 
 #include <zlib.h>
 
-#include "cab32/Archiver.h"
-#include "cab32/CabFormat.h"
-#include "cab32/CabVerifier.h"
-#include "cab32/CabWriter.h"
-#include "cab32/CommandLine.h"
-#include "cab32/Lzx.h"
+#include "cab32/run/Archiver.h"
+#include "cab32/format/CabFormat.h"
+#include "cab32/format/CabVerifier.h"
+#include "cab32/format/CabWriter.h"
+#include "cab32/run/CommandLine.h"
+#include "cab32/codec/Lzx.h"
 #include "tests/cab32/mem_files.h"
 #include "tests/fuzz/MemorySource.h"
 
@@ -268,7 +268,7 @@ static void SwapWordsOnDisk(MemFiles& fs, bool checksumsMiss)
         if (checksumsMiss) {
             VerifiedCabinet v;
             MemorySource src(cab);
-            EXPECT_FALSE(VerifyCabinet(src, v, false));
+            EXPECT_FALSE(VerifyCabinet(src, v, Decoding::LzxOnly));
         }
     };
 }

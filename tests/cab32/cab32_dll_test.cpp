@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "cab32/Cab32Errors.h"
-#include "cab32/ProgressWindow.h"
+#include "cab32/win32/ProgressWindow.h"
 
 namespace {
 

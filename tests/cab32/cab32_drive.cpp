@@ -15,9 +15,9 @@
 #include <cstring>
 #include <string>
 
-#include "cab32/Archiver.h"
-#include "cab32/Messages.h"
-#include "cab32/Win32Files.h"
+#include "cab32/run/Archiver.h"
+#include "cab32/win32/Messages.h"
+#include "cab32/win32/Win32Files.h"
 
 typedef int(WINAPI* CabEntry)(HWND, LPCSTR, LPSTR, DWORD);
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "cab32/CabFormat.h"
-#include "cab32/Lzx.h"
-#include "cab32/Mszip.h"
+#include "cab32/format/CabFormat.h"
+#include "cab32/codec/Lzx.h"
+#include "cab32/codec/Mszip.h"
 
 using namespace cab32;
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "cab32/Lzx.h"
-#include "cab32/LzxBlockWriter.h"
+#include "cab32/codec/Lzx.h"
+#include "cab32/codec/LzxBlockWriter.h"
 #include "tests/cab32/lzx_inputs.h"
 #include "tests/cab32/lzx_references.h"
 

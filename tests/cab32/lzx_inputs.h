@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "cab32/Lzx.h"
+#include "cab32/codec/Lzx.h"
 
 namespace lzxin {
 

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "cab32/Lzx.h"
+#include "cab32/codec/Lzx.h"
 #include "tests/cab32/lzx_inputs.h"
 #include "tests/cab32/lzx_references.h"
 

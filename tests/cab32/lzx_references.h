@@ -11,8 +11,8 @@
 
 #include <mspack.h>
 
-#include "cab32/CabFormat.h"
-#include "cab32/Lzx.h"
+#include "cab32/format/CabFormat.h"
+#include "cab32/codec/Lzx.h"
 
 namespace lzxref {
 

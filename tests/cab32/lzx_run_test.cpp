@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "cab32/Archiver.h"
-#include "cab32/CabFormat.h"
-#include "cab32/CabVerifier.h"
-#include "cab32/CabWriter.h"
-#include "cab32/Lzx.h"
+#include "cab32/run/Archiver.h"
+#include "cab32/format/CabFormat.h"
+#include "cab32/format/CabVerifier.h"
+#include "cab32/format/CabWriter.h"
+#include "cab32/codec/Lzx.h"
 #include "tests/cab32/mem_files.h"
 #include "tests/fuzz/MemorySource.h"
 

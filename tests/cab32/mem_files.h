@@ -11,10 +11,10 @@
 #include <set>
 #include <string>
 
-#include "cab32/CabFormat.h"
-#include "cab32/CabIo.h"
-#include "cab32/CommandLine.h"
-#include "cab32/RunControl.h"
+#include "cab32/format/CabFormat.h"
+#include "cab32/run/FileOpener.h"
+#include "cab32/run/CommandLine.h"
+#include "cab32/run/RunControl.h"
 #include "tests/fuzz/MemorySource.h"
 
 namespace cab32 {

@@ -6,9 +6,9 @@
 #include <functional>
 #include <map>
 
-#include "cab32/Archiver.h"
+#include "cab32/run/Archiver.h"
 #include "cab32/Cab32Limits.h"
-#include "cab32/CabVerifier.h"
+#include "cab32/format/CabVerifier.h"
 #include "tests/cab32/cab_reader.h"
 #include "tests/cab32/mem_files.h"
 #include "tests/fuzz/MemorySource.h"

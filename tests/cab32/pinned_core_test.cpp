@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "cab32/Archiver.h"
+#include "cab32/run/Archiver.h"
 #include "tests/cab32/mem_files.h"
 #include "tests/cab32/pinned_cabinets.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "cab32/CabIo.h"
+#include "cab32/format/CabIo.h"
 
 class MemorySource : public cab32::ByteSource
 {

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "cab32/Archiver.h"
+#include "cab32/run/Archiver.h"
 #include "tests/fuzz/MemorySource.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "cab32/Lzx.h"
+#include "cab32/codec/Lzx.h"
 #include "tests/cab32/lzx_inputs.h"
 #include "tests/cab32/lzx_references.h"
 
