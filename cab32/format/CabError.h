@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cab32/Cab32Errors.h"
+#include "cab32/Cab32.h"
 
 namespace cab32 {
 

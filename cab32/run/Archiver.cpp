@@ -188,7 +188,7 @@ CabError PlaceFile(PlannedFile& p, RunPlan& plan, uint64_t& folderBytes, const P
     }
     if (newCabinet) {
         if (plan.cabinets.size() >= kMaxFiles)
-            return MakeError(CAB_E_TOO_MANY_FILES, path);
+            return MakeError(CAB_E_TOO_MANY_CABINETS, path);
         plan.cabinets.push_back(PlannedCabinet());
         plan.cabinets.back().worstBytes = limits.header;
     }

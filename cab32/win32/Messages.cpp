@@ -52,7 +52,7 @@ const char* ResultText(int code)
     case CAB_E_PARENT_PATH: return "「.」や「..」を含むパスは格納できません";
     case CAB_E_BAD_NAME: return "ファイル名に使えない文字が含まれています";
     case CAB_E_NAME_TOO_LONG: return "ファイル名が255バイトを超えています";
-    case CAB_E_TOO_MANY_FILES: return "キャビネットファイルが65535個を超えます";
+    case CAB_E_TOO_MANY_CABINETS: return "キャビネットファイルが65535個を超えます";
     case CAB_E_NO_FILES: return "格納するファイルがありません";
     case CAB_E_SOURCE_OPEN: return "ファイルを開けません";
     case CAB_E_SOURCE_READ: return "ファイルを読み込めません";

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "cab32/run/Archiver.h"
-#include "cab32/Cab32Limits.h"
+#include "cab32/Cab32.h"
 #include "cab32/format/CabVerifier.h"
 #include "tests/cab32/cab_reader.h"
 #include "tests/cab32/mem_files.h"

@@ -8,12 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "cab32/Cab32Errors.h"
+#include "cab32/Cab32.h"
 #include "tests/cab32/pinned_cabinets.h"
 
 namespace {
-
-typedef int(WINAPI* CabEntry)(HWND, LPCSTR, LPSTR, DWORD);
 
 class PinnedDll : public ::testing::Test
 {
@@ -22,7 +20,8 @@ protected:
     {
         m_dll = LoadLibraryA("CAB32.dll");
         ASSERT_NE(nullptr, m_dll);
-        m_cab = reinterpret_cast<CabEntry>(reinterpret_cast<void*>(GetProcAddress(m_dll, MAKEINTRESOURCEA(1))));
+        m_cab = reinterpret_cast<Cab32Command>(
+            reinterpret_cast<void*>(GetProcAddress(m_dll, MAKEINTRESOURCEA(kCab32CommandOrdinal))));
         ASSERT_NE(nullptr, m_cab);
         char tmp[MAX_PATH];
         GetTempPathA(MAX_PATH, tmp);
@@ -98,7 +97,7 @@ protected:
     }
 
     HMODULE m_dll = nullptr;
-    CabEntry m_cab = nullptr;
+    Cab32Command m_cab = nullptr;
     std::string m_dir;
     std::vector<std::string> m_made; // files and folders made, in order
 };
