@@ -93,26 +93,6 @@ double StageClock()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::string SetMemberPath(const std::string& cabinet, uint32_t index, LeadByteTest lead)
-{
-    if (index == 0)
-        return cabinet;
-    const size_t folderLen = FolderOf(cabinet, lead).size();
-    size_t dot = cabinet.rfind('.');
-    if (dot == std::string::npos || dot < folderLen)
-        dot = cabinet.size();
-    return cabinet.substr(0, dot) + "_" + std::to_string(index + 1) + cabinet.substr(dot);
-}
-
-namespace {
-
-std::string NameOnly(const std::string& path, LeadByteTest lead)
-{
-    return path.substr(FolderOf(path, lead).size());
-}
-
-} // namespace
-
 void NoteSource(RunPlan& plan, const std::string& responsePath)
 {
     if (plan.sources.empty() || plan.sources.back().path != responsePath)

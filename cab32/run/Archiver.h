@@ -95,10 +95,6 @@ struct ArchiveReport
     std::vector<LeftOutFile> leftOut; // listed files not stored, in the order found
 };
 
-// The file name of a set's cabinet: index 0 is the target itself, index n the
-// target with "_<n + 1>" before its extension.
-std::string SetMemberPath(const std::string& cabinet, uint32_t index, LeadByteTest lead);
-
 CabError RunCommand(std::string_view commandLine, FileOpener& files, const ArchiveOptions& options,
                     ArchiveReport& report);
 

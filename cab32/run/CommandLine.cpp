@@ -87,11 +87,6 @@ bool ParseMethodSwitch(const std::string& text, CommandLine& out)
 
 } // namespace
 
-bool IsLeadByte932(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 CabError Tokenize(std::string_view line, std::vector<Token>& tokens)
 {
     tokens.clear();
@@ -117,32 +112,6 @@ CabError Tokenize(std::string_view line, std::vector<Token>& tokens)
         tokens.push_back(std::move(t));
     }
     return CabError();
-}
-
-bool EndsWithBackslash(std::string_view path, LeadByteTest lead)
-{
-    bool last = false;
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (lead(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
-            ++i;
-            last = false;
-        } else {
-            last = path[i] == '\\';
-        }
-    }
-    return last;
-}
-
-std::string FolderOf(std::string_view path, LeadByteTest lead)
-{
-    size_t cut = 0;
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (lead(static_cast<unsigned char>(path[i])) && i + 1 < path.size())
-            ++i;
-        else if (path[i] == '\\' || path[i] == '/' || path[i] == ':')
-            cut = i + 1;
-    }
-    return std::string(path.substr(0, cut));
 }
 
 CabError ParseCommandLine(std::string_view line, CommandLine& out, LeadByteTest lead)
@@ -216,16 +185,6 @@ CabError ParseResponseLine(std::string_view line, std::string& name, bool& blank
         return MakeError(CAB_E_RESPONSE_SYNTAX, std::string(text));
     name.assign(text.substr(1, close - 1));
     return CabError();
-}
-
-bool IsAbsolutePath(std::string_view path)
-{
-    if (path.empty())
-        return false;
-    if (path[0] == '\\' || path[0] == '/')
-        return true;
-    return path.size() >= 2 && path[1] == ':' &&
-           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
 }
 
 CabError ValidateName(std::string& name, LeadByteTest lead)

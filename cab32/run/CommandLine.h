@@ -6,14 +6,9 @@
 #include <vector>
 
 #include "cab32/format/CabError.h"
+#include "cab32/run/Paths.h"
 
 namespace cab32 {
-
-// Tells whether a byte starts a double-byte character of the ANSI code page.
-using LeadByteTest = bool (*)(unsigned char);
-
-// The lead bytes of code page 932 (Shift-JIS).
-bool IsLeadByte932(unsigned char c);
 
 struct Token
 {
@@ -53,14 +48,5 @@ CabError ParseResponseLine(std::string_view line, std::string& name, bool& blank
 
 // Checks a name to store and turns its slashes into backslashes.
 CabError ValidateName(std::string& name, LeadByteTest lead);
-
-// True for "C:...", "\..." and "/..." paths: the ones not taken relative to the base folder.
-bool IsAbsolutePath(std::string_view path);
-
-// True when the path's last character is a backslash (not a double-byte character's trail byte).
-bool EndsWithBackslash(std::string_view path, LeadByteTest lead);
-
-// The folder part of a file path, with its last backslash; empty for a bare name.
-std::string FolderOf(std::string_view path, LeadByteTest lead);
 
 } // namespace cab32

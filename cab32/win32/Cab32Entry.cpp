@@ -7,6 +7,7 @@
 #include "cab32/win32/Messages.h"
 #include "cab32/win32/ProgressWindow.h"
 #include "cab32/win32/Win32Files.h"
+#include "cab32/win32/Win32Paths.h"
 
 namespace {
 

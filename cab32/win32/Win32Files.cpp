@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cab32/format/CabFormat.h"
-#include "cab32/run/CommandLine.h"
+#include "cab32/run/Paths.h"
 #include "cab32/win32/Win32Paths.h"
 
 namespace cab32 {
@@ -287,11 +287,6 @@ uint32_t Win32Files::StatListed(const std::string& path, SourceInfo& info)
     if (m_listings->Find(path, info))
         return 0;
     return Stat(path, info);
-}
-
-bool IsAnsiLeadByte(unsigned char c)
-{
-    return IsDBCSLeadByte(c) != FALSE;
 }
 
 // A lookup by path describes a link itself (size 0): a link is opened and

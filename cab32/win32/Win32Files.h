@@ -36,7 +36,4 @@ private:
     std::unique_ptr<FolderListings> m_listings; // used by StatListed only, on the run's thread
 };
 
-// Lead bytes of the process's ANSI code page.
-bool IsAnsiLeadByte(unsigned char c);
-
 } // namespace cab32

@@ -10,6 +10,11 @@ constexpr size_t kShortPath = MAX_PATH - 12;
 
 } // namespace
 
+bool IsAnsiLeadByte(unsigned char c)
+{
+    return IsDBCSLeadByte(c) != FALSE;
+}
+
 std::wstring Widen(const std::string& text, UINT codePage)
 {
     int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);

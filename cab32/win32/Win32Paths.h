@@ -1,5 +1,6 @@
-// Paths for the system's wide calls: text between the ANSI code page (or
-// UTF-8) and UTF-16, and paths past MAX_PATH reached through "\\?\".
+// Paths and text as the system takes them: the process's ANSI code page, text
+// between it (or UTF-8) and UTF-16, and paths past MAX_PATH reached through
+// "\\?\" for the wide calls.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,9 @@
 #include <string>
 
 namespace cab32 {
+
+// Lead bytes of the process's ANSI code page (a LeadByteTest, run/Paths.h).
+bool IsAnsiLeadByte(unsigned char c);
 
 // text in codePage as UTF-16.
 std::wstring Widen(const std::string& text, UINT codePage);

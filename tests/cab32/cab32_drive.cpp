@@ -19,6 +19,7 @@
 #include "cab32/run/Archiver.h"
 #include "cab32/win32/Messages.h"
 #include "cab32/win32/Win32Files.h"
+#include "cab32/win32/Win32Paths.h"
 
 // The run's stages as "stage_<name>=<seconds>" lines, for the benchmark.
 static void PrintStages(const cab32::StageTimes& t)

@@ -13,7 +13,7 @@
 
 #include "cab32/format/CabFormat.h"
 #include "cab32/run/FileOpener.h"
-#include "cab32/run/CommandLine.h"
+#include "cab32/run/Paths.h"
 #include "cab32/run/RunControl.h"
 #include "tests/fuzz/MemorySource.h"
 
