@@ -1,6 +1,6 @@
 // The listing pass's placing of files into folders and cabinets, shared by
-// the first plan (Archiver.cpp) and the plan made again after the writing
-// pass met files in motion (PlanAgain.cpp).
+// the first plan (Plan.cpp) and the plan made again after the writing pass
+// met files in motion (PlanAgain.cpp).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +30,10 @@ struct PlanLimits
     uint64_t cut;        // a folder holding bytes ends before a file that would take it past this
     uint64_t worstBlock; // the largest CFDATA record, header included
 };
+
+// The largest CFDATA record (header and payload) of a method: a stored MSZIP
+// block, or the largest LZX frame the encoder writes.
+uint64_t WorstBlockOf(Method method);
 
 // The limits of the run the command and options describe.
 CabError LimitsOf(const CommandLine& command, const ArchiveOptions& options, PlanLimits& limits);

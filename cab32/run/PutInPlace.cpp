@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cab32/format/CabFormat.h"
+#include "cab32/run/Stages.h"
 
 namespace cab32 {
 
@@ -136,6 +137,17 @@ CabError ReplaceAll(FileOpener& files, const std::function<void(unsigned)>& paus
             failure = MakeError(CAB_E_CLEANUP, path, sys);
     }
     return failure;
+}
+
+CabError PutInPlace(FileOpener& files, const ArchiveOptions& options, const std::vector<WrittenCabinet>& written,
+                    TempFileGuard& guard)
+{
+    if (options.control != nullptr)
+        options.control->phase = RunPhase::Finishing;
+    std::vector<CabinetInPlace> cabinets;
+    for (const WrittenCabinet& w : written)
+        cabinets.push_back({w.tempPath, w.target});
+    return ReplaceAll(files, options.pause, cabinets, guard);
 }
 
 } // namespace cab32
