@@ -12,13 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include "cab32/codec/Lzx.h"
 #include "cab32/format/CabError.h"
 #include "cab32/format/CabFormat.h"
-#include "cab32/run/FileOpener.h"
 #include "cab32/run/CommandLine.h"
-#include "cab32/codec/Lzx.h"
-#include "cab32/run/NameStream.h"
+#include "cab32/run/FileOpener.h"
 #include "cab32/run/RunControl.h"
+#include "cab32/run/RunPlan.h"
 
 namespace cab32 {
 
@@ -69,18 +69,6 @@ struct StageTimes
 
 // Seconds from a steady clock, for StageTimes.
 double StageClock();
-
-// Why a listed file is not in the cabinet although the run made one.
-enum class LeftOutReason {
-    Vanished, // it was gone (deleted or moved) when it was looked up or opened
-    Changed   // it changed while it was read, and no one version of it could be read whole
-};
-
-struct LeftOutFile
-{
-    std::string path; // as listed, with the base folder in front
-    LeftOutReason reason;
-};
 
 struct ArchiveReport
 {

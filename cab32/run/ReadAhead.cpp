@@ -3,7 +3,6 @@
 #include "cab32/run/PutInPlace.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace cab32 {
 
@@ -23,30 +22,21 @@ ReadAhead::ReadAhead(const std::string& base, FileOpener& files, const RunPlan& 
     : m_base(base), m_files(files), m_plan(plan), m_control(control), m_pause(pause), m_ring(kMaxHeldFiles),
       m_ready(kMaxHeldFiles, 0), m_readers(std::max(1u, readers))
 {
-    try {
-        for (unsigned i = 0; i < m_readers; ++i)
-            m_threads.emplace_back(&ReadAhead::Run, this);
-    } catch (...) {
-        Stop();
-        throw;
-    }
+    m_workers.Start(m_readers, [this] { Run(); });
 }
 
 ReadAhead::~ReadAhead()
 {
-    Stop();
+    m_workers.Stop();
 }
 
-void ReadAhead::Stop()
+void ReadAhead::Wake()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
     m_room.notify_all();
-    for (std::thread& t : m_threads)
-        t.join();
-    m_threads.clear();
 }
 
 size_t ReadAhead::HeadBytes(size_t index) const
@@ -165,10 +155,7 @@ void ReadAhead::ReadFiles()
     size_t index = 0;
     while (Take(index)) {
         Entry e;
-        const auto start = std::chrono::steady_clock::now();
-        Read(index, e);
-        m_busyNs += static_cast<uint64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+        m_workers.Busy([&] { Read(index, e); });
         Publish(index, std::move(e));
     }
 }

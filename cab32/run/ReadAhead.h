@@ -8,20 +8,19 @@
 // on the schedule of BriefLocks.h.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "cab32/run/Archiver.h"
 #include "cab32/run/FileOpener.h"
 #include "cab32/run/RunPlan.h"
+#include "cab32/run/RunControl.h"
 #include "cab32/run/SteadyRead.h"
+#include "cab32/run/WorkerThreads.h"
 
 namespace cab32 {
 
@@ -40,7 +39,7 @@ public:
     // The next file of the plan, waiting for it.
     Entry Next();
     // Seconds spent opening and reading, summed over the reading threads.
-    double BusySeconds() const { return static_cast<double>(m_busyNs.load()) / 1e9; }
+    double BusySeconds() const { return m_workers.BusySeconds(); }
 
 private:
     void Run();
@@ -58,8 +57,8 @@ private:
     bool NextMayGo() const;
     // The bytes read ahead of file index.
     size_t HeadBytes(size_t index) const;
-    // Ends and joins the reading threads.
-    void Stop();
+    // Makes every reading thread return.
+    void Wake();
 
     const std::string& m_base;
     FileOpener& m_files;
@@ -67,21 +66,20 @@ private:
     const RunControl* m_control;
     const std::function<void(unsigned)>& m_pause;
     std::mutex m_mutex;
-    std::condition_variable m_arrived; // the file Next waits for was read, or a failure
-    std::condition_variable m_room;    // room for more files, or stop
-    bool m_nextWaits = false;          // Next is waiting (each wake-up costs a system call)
-    size_t m_wakeAt = 0;               // while Next waits: the last file of the batch it waits for
-    unsigned m_takersWait = 0;         // reading threads waiting for room
-    std::vector<Entry> m_ring;         // entry i waits in slot i % size until Next takes it
-    std::vector<uint8_t> m_ready;      // per slot: its entry has been read
-    size_t m_taken = 0;                // files handed to reading threads
-    size_t m_given = 0;                // files handed to Next
-    size_t m_heldBytes = 0;            // head bytes of the files taken and not yet given
-    bool m_stop = false;               // no more files are taken (end, failure or destruction)
-    int m_failure = 0;                 // the code Next gives once a thread failed
-    std::atomic<uint64_t> m_busyNs{0}; // time spent opening and reading
-    unsigned m_readers;                // reading threads
-    std::vector<std::thread> m_threads;
+    std::condition_variable m_arrived;           // the file Next waits for was read, or a failure
+    std::condition_variable m_room;              // room for more files, or stop
+    bool m_nextWaits = false;                    // Next is waiting (each wake-up costs a system call)
+    size_t m_wakeAt = 0;                         // while Next waits: the last file of the batch it waits for
+    unsigned m_takersWait = 0;                   // reading threads waiting for room
+    std::vector<Entry> m_ring;                   // entry i waits in slot i % size until Next takes it
+    std::vector<uint8_t> m_ready;                // per slot: its entry has been read
+    size_t m_taken = 0;                          // files handed to reading threads
+    size_t m_given = 0;                          // files handed to Next
+    size_t m_heldBytes = 0;                      // head bytes of the files taken and not yet given
+    bool m_stop = false;                         // no more files are taken (end, failure or destruction)
+    int m_failure = 0;                           // the code Next gives once a thread failed
+    unsigned m_readers;                          // reading threads
+    WorkerThreads m_workers{[this] { Wake(); }}; // last: stopped before anything they use goes
 };
 
 } // namespace cab32

@@ -15,7 +15,7 @@ bool SameAsWritten(const VerifiedCabinet& v, const WrittenCabinet& w)
         return false;
     for (size_t i = 0; i < w.folders.size(); ++i) {
         if (v.folders[i].bytes != w.folders[i].bytes || v.folders[i].blocks != w.folders[i].blocks ||
-            v.folders[i].stored != w.folders[i].stored || (w.lzx && v.folders[i].crc != w.folders[i].crc))
+            v.folders[i].stored != w.folders[i].stored || (w.readBackCrcs && v.folders[i].crc != w.folders[i].crc))
             return false;
     }
     return true;

@@ -8,9 +8,19 @@
 #include <string_view>
 #include <vector>
 
-#include "cab32/run/Archiver.h"
-
 namespace cab32 {
+
+// Why a listed file is not in the cabinet although the run made one.
+enum class LeftOutReason {
+    Vanished, // it was gone (deleted or moved) when it was looked up or opened
+    Changed   // it changed while it was read, and no one version of it could be read whole
+};
+
+struct LeftOutFile
+{
+    std::string path; // as listed, with the base folder in front
+    LeftOutReason reason;
+};
 
 // One file as the listing pass found it (40 bytes).
 struct PlannedFile

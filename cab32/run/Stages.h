@@ -23,7 +23,7 @@ struct WrittenCabinet
     std::vector<FolderSummary> folders;
     uint32_t tableCrc = 0;
     uint64_t bytes = 0;
-    bool lzx = false; // LZX folders: their crc holds the CRC-32 of the bytes fed to them
+    bool readBackCrcs = false; // each folder's crc holds the CRC-32 of the bytes fed to it
 };
 
 // Whether the run has been asked to stop.

@@ -6,8 +6,7 @@
 
 #include "cab32/format/CabFormat.h"
 #include "cab32/format/CabWriter.h"
-#include "cab32/run/LzxPipeline.h"
-#include "cab32/run/Pipeline.h"
+#include "cab32/run/FolderCompressor.h"
 #include "cab32/run/Planning.h"
 #include "cab32/run/ReadAhead.h"
 #include "cab32/run/Stages.h"
@@ -16,28 +15,16 @@ namespace cab32 {
 
 namespace {
 
-// Bytes of LZX input and of frames behind the oldest folder held at most, per
-// compressing thread: half a folder of input lets the next folder start while
-// the one before still has half its bytes to encode.
-constexpr size_t kLzxInputPerThread = kLzxFolderBytes / 2;
-constexpr size_t kLzxOutputPerThread = 1024 * 1024;
-
-// The writing pass: the blocks (MSZIP) or folders (LZX) being compressed, the
-// files read ahead and where the time goes.
+// The writing pass: the folders being compressed, the files read ahead and
+// where the time goes.
 struct WriteRun
 {
     WriteRun(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const RunPlan& plan,
              ArchiveReport& report, unsigned threads, unsigned readers)
         : command(command), files(files), options(options), plan(plan), report(report), times(report.times),
           reader(command.baseFolder, files, plan, readers, options.control, options.pause),
-          budget(WorstBlockOf(options.method))
-    {
-        if (options.method == Method::Lzx)
-            lzx.reset(
-                new LzxPipeline(threads, options.lzx, kLzxInputPerThread * threads, kLzxOutputPerThread * threads));
-        else
-            pipe.reset(new BlockPipeline(threads, options.level));
-    }
+          compressor(MakeFolderCompressor(options, threads)), budget(WorstBlockOf(options.method))
+    {}
 
     const CommandLine& command;
     FileOpener& files;
@@ -46,133 +33,68 @@ struct WriteRun
     ArchiveReport& report;
     StageTimes& times;
     ReadAhead reader;
-    std::unique_ptr<BlockPipeline> pipe;   // MSZIP blocks
-    std::unique_ptr<LzxPipeline> lzx;      // LZX folders
-    BlockPipeline::Block* block = nullptr; // the block being filled, if any
-    bool chained = false;                  // the next block continues a folder
-    size_t next = 0;                       // the next file of the plan
-    bool lzxBegun = false;                 // the writer has begun the oldest LZX folder
-    uint16_t lzxOpened = 0;                // LZX folders opened in the current cabinet
-    std::vector<uint32_t> lzxCrcs;         // CRC-32 of the input of each LZX folder written to it
-    GrowthBudget budget;                   // room for files stored at another size than listed
-    MovedFile moved = {0, Motion::None};   // the file in motion that ended the pass, if any
+    std::unique_ptr<FolderCompressor> compressor;
+    size_t next = 0;                     // the next file of the plan
+    bool begun = false;                  // the writer has begun the oldest folder not yet done
+    uint16_t opened = 0;                 // folders opened in the current cabinet
+    std::vector<uint32_t> crcs;          // CRC-32 of the bytes of each folder done in it (ReadBackCrcs)
+    GrowthBudget budget;                 // room for files stored at another size than listed
+    MovedFile moved = {0, Motion::None}; // the file in motion that ended the pass, if any
 };
 
-// Writes the compressed blocks that are ready, oldest first; with wait, all of them.
-CabError Collect(WriteRun& run, CabWriter& writer, bool wait)
-{
-    while (run.pipe->Pending()) {
-        const double start = StageClock();
-        BlockPipeline::Block* b = run.pipe->Oldest();
-        const double compressed = StageClock();
-        run.times.compressWait += compressed - start;
-        if (b->failed)
-            return MakeError(b->noMemory ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
-        if (CabError e = writer.AddBlock(b->out.data(), b->outLen, b->inLen, b->csum))
-            return e;
-        run.pipe->Retire();
-        run.times.write += StageClock() - compressed;
-        if (!wait)
-            break;
-    }
-    return CabError();
-}
-
-// Writes the LZX frames that are ready, oldest folder first, beginning each
+// Writes what the compressor has ready, oldest folder first, beginning each
 // folder in the cabinet as it comes; waits first as 'wait' says.
-CabError CollectLzx(WriteRun& run, CabWriter& writer, LzxPipeline::Wait wait)
+CabError Collect(WriteRun& run, CabWriter& writer, FolderCompressor::Wait wait)
 {
-    LzxPipeline::Frame f;
+    using Took = FolderCompressor::Took;
+    FolderCompressor::Output out;
     for (;;) {
         const double start = StageClock();
-        const LzxPipeline::Took took = run.lzx->Take(f, wait);
+        const Took took = run.compressor->Take(out, wait);
         const double got = StageClock();
         run.times.compressWait += got - start;
-        if (took == LzxPipeline::Took::Nothing)
+        if (took == Took::Nothing)
             return CabError();
-        if (took == LzxPipeline::Took::Failed)
-            return MakeError(run.lzx->NoMemory() ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
-        if (!run.lzxBegun) {
-            if (CabError e = writer.BeginFolder(LzxTypeCompress(f.windowBits)))
+        if (took == Took::Failed)
+            return MakeError(run.compressor->NoMemory() ? CAB_E_NO_MEMORY : CAB_E_COMPRESS);
+        if (!run.begun) {
+            if (CabError e = writer.BeginFolder(out.typeCompress))
                 return e;
-            run.lzxBegun = true;
+            run.begun = true;
         }
-        if (took == LzxPipeline::Took::FolderDone) {
-            run.lzxCrcs.push_back(run.lzx->DoneCrc());
-            run.lzxBegun = false;
-        } else if (CabError e = writer.AddBlock(f.frame.data.data(), f.frame.data.size(), f.frame.uncompressed, f.csum))
+        if (took == Took::FolderDone) {
+            run.crcs.push_back(out.crc);
+            run.begun = false;
+        } else if (CabError e = writer.AddBlock(out.data, out.cbData, out.cbUncomp, out.csum))
             return e;
         run.times.write += StageClock() - got;
-        wait = LzxPipeline::Wait::No;
+        wait = FolderCompressor::Wait::No;
     }
 }
 
-// Sends the partly filled block, if any, and writes every block still out:
-// a folder ends with all of its data in the cabinet. LZX: every open folder
-// is closed and written.
-CabError FlushBlocks(WriteRun& run, CabWriter& writer)
+// Closes the open folder and writes every folder still out: a cabinet ends
+// with all of its data in it.
+CabError FinishFolders(WriteRun& run, CabWriter& writer)
 {
-    if (run.lzx) {
-        run.lzx->Close();
-        while (run.lzx->OpenFolders() > 0) {
-            if (CabError e = CollectLzx(run, writer, LzxPipeline::Wait::ForFolder))
-                return e;
-        }
-        return CabError();
-    }
-    if (run.block != nullptr && run.block->inLen > 0) {
-        run.pipe->Submit();
-        run.block = nullptr;
-    }
-    return Collect(run, writer, true);
-}
-
-// A block to fill, writing finished ones until a slot is free.
-CabError NextBlock(WriteRun& run, CabWriter& writer)
-{
-    while (run.block == nullptr) {
-        run.block = run.pipe->Fill();
-        if (run.block != nullptr)
-            run.block->chained = run.chained;
-        else if (CabError e = Collect(run, writer, false))
+    run.compressor->Close();
+    while (run.compressor->OpenFolders() > 0) {
+        if (CabError e = Collect(run, writer, FolderCompressor::Wait::ForFolder))
             return e;
     }
     return CabError();
 }
 
-// Room for the file's next bytes: the MSZIP block being filled, or the open
-// LZX folder's chunk (writing frames until there is room).
+// Room for the file's next bytes in the open folder, writing what is ready
+// (and waiting for it) until there is room.
 CabError NextRoom(WriteRun& run, CabWriter& writer, uint8_t*& at, size_t& room)
 {
-    if (!run.lzx) {
-        if (CabError e = NextBlock(run, writer))
-            return e;
-        at = run.block->in.data() + run.block->inLen;
-        room = kBlockSize - run.block->inLen;
-        return CabError();
-    }
-    if (CabError e = CollectLzx(run, writer, LzxPipeline::Wait::No))
+    if (CabError e = Collect(run, writer, FolderCompressor::Wait::No))
         return e;
-    while ((at = run.lzx->Fill(room)) == nullptr) {
-        if (CabError e = CollectLzx(run, writer, LzxPipeline::Wait::ForFolderOrRoom))
+    while ((at = run.compressor->Fill(room)) == nullptr) {
+        if (CabError e = Collect(run, writer, FolderCompressor::Wait::ForFolderOrRoom))
             return e;
     }
     return CabError();
-}
-
-// Counts bytes copied into the room NextRoom gave; a full MSZIP block goes to the workers.
-void UseRoom(WriteRun& run, size_t got)
-{
-    if (run.lzx) {
-        run.lzx->Filled(got);
-        return;
-    }
-    run.block->inLen += got;
-    if (run.block->inLen == kBlockSize) {
-        run.pipe->Submit();
-        run.block = nullptr;
-        run.chained = true;
-    }
 }
 
 // Copies one file's bytes into blocks: the part read ahead, then the rest
@@ -203,7 +125,7 @@ CabError StoreData(WriteRun& run, CabWriter& writer, ReadAhead::Entry& entry, ui
         left -= got;
         if (run.options.control)
             run.options.control->doneBytes += got;
-        UseRoom(run, got);
+        run.compressor->Filled(got);
     }
     return CabError();
 }
@@ -217,26 +139,15 @@ uint64_t PlannedFolderBytes(const WriteRun& run, size_t i)
     return bytes;
 }
 
-// Opens the folder that file i starts: MSZIP once everything before it is
-// written; LZX at once, the folders before it still being compressed.
-CabError OpenFolder(WriteRun& run, CabWriter& writer, size_t i, uint16_t& folderIndex)
+// Opens the folder that file i starts, the folders before it still being
+// compressed and written.
+void OpenFolder(WriteRun& run, size_t i, uint16_t& folderIndex)
 {
     const uint64_t planned = PlannedFolderBytes(run, i);
     run.budget.StartFolder(planned, run.options.folderLimit);
-    if (run.lzx) {
-        run.lzx->Close();
-        // The window given, or the smallest that holds the folder.
-        run.lzx->Open(run.options.lzxWindowBits != 0 ? run.options.lzxWindowBits : LzxWindowBitsFor(planned), planned);
-        folderIndex = run.lzxOpened++;
-        return CabError();
-    }
-    if (CabError e = FlushBlocks(run, writer))
-        return e;
-    if (CabError e = writer.BeginFolder())
-        return e;
-    folderIndex = writer.FolderIndex();
-    run.chained = false;
-    return CabError();
+    run.compressor->Close();
+    run.compressor->Open(planned);
+    folderIndex = run.opened++;
 }
 
 // Notes file i as in motion and ends the writing pass, to be made again. A
@@ -261,11 +172,11 @@ CabError VersionOf(WriteRun& run, size_t i, const ReadAhead::Entry& entry, CabFi
     rec.time = p.dosTime;
     rec.attribs = p.attribs;
     if (entry.motion == Motion::Renewed) {
-        // An LZX folder is encoded for the bytes it was planned to hold (its
-        // last frames and E8 translation depend on them): a file of another
-        // size there has the run planned again.
+        // A folder coded for the bytes it was planned to hold (LZX: its last
+        // frames and E8 translation depend on them) takes no file of another
+        // size: the run is planned again.
         const bool resized = entry.seen.size != p.size;
-        if ((resized && run.lzx) || !run.budget.Take(p.size, entry.seen.size))
+        if ((resized && run.compressor->CodedForPlannedSize()) || !run.budget.Take(p.size, entry.seen.size))
             return WriteAgain(run, i, Motion::Replan);
         rec.cbFile = static_cast<uint32_t>(entry.seen.size);
         rec.date = entry.seen.dosDate;
@@ -286,8 +197,7 @@ CabError StoreFile(WriteRun& run, CabWriter& writer, uint16_t& folderIndex, uint
     if (entry.error)
         return entry.error;
     if (run.plan.files[i].flags & kOpensFolder) {
-        if (CabError e = OpenFolder(run, writer, i, folderIndex))
-            return e;
+        OpenFolder(run, i, folderIndex);
         folderBytes = 0;
     }
     CabFile rec;
@@ -340,13 +250,13 @@ CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuar
     CabWriter writer(*sink, w.layout);
     uint16_t folderIndex = 0;
     uint64_t folderBytes = 0;
-    run.lzxOpened = 0;
-    run.lzxCrcs.clear();
+    run.opened = 0;
+    run.crcs.clear();
     for (uint32_t f = 0; f < run.plan.cabinets[c].files; ++f) {
         if (CabError e = StoreFile(run, writer, folderIndex, folderBytes))
             return Named(e, w.target);
     }
-    if (CabError e = FlushBlocks(run, writer))
+    if (CabError e = FinishFolders(run, writer))
         return Named(e, w.target);
     const double finishing = StageClock();
     if (CabError e = writer.Finish())
@@ -354,9 +264,9 @@ CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuar
     run.times.write += StageClock() - finishing;
     sink.reset();
     w.folders = writer.Folders();
-    w.lzx = run.lzx != nullptr;
-    for (size_t i = 0; w.lzx && i < w.folders.size() && i < run.lzxCrcs.size(); ++i)
-        w.folders[i].crc = run.lzxCrcs[i];
+    w.readBackCrcs = run.compressor->ReadBackCrcs();
+    for (size_t i = 0; w.readBackCrcs && i < w.folders.size() && i < run.crcs.size(); ++i)
+        w.folders[i].crc = run.crcs[i];
     w.tableCrc = writer.TableCrc();
     w.bytes = writer.CabinetBytes();
     run.report.cabinetBytes += w.bytes;
@@ -381,7 +291,7 @@ CabError WriteAll(const CommandLine& command, FileOpener& files, const ArchiveOp
         written.push_back(std::move(w));
     }
     report.times.readBusy = run.reader.BusySeconds();
-    report.times.compressBusy = run.lzx ? run.lzx->BusySeconds() : run.pipe->BusySeconds();
+    report.times.compressBusy = run.compressor->BusySeconds();
     return CabError();
 }
 

@@ -1,7 +1,6 @@
-#include "cab32/run/LzxPipeline.h"
+#include "cab32/run/LzxFolders.h"
 
 #include <algorithm>
-#include <chrono>
 #include <new>
 
 #include <zlib.h>
@@ -17,7 +16,7 @@ constexpr size_t kChunkBytes = 256 * 1024;
 } // namespace
 
 // One folder on its way through: its input in chunks, its frames once encoded.
-struct LzxPipeline::Folder
+struct LzxFolders::Folder
 {
     int windowBits = 0;
     uint64_t plannedBytes = 0;              // the bytes it is planned to hold
@@ -33,24 +32,18 @@ struct LzxPipeline::Folder
     bool workerWaits = false;        // its worker waits on 'arrived'
 };
 
-LzxPipeline::LzxPipeline(unsigned threads, const LzxOptions& options, size_t inputCap, size_t outputCap)
-    : m_options(options), m_inputCap(std::max(inputCap, kChunkBytes)), m_outputCap(outputCap)
+LzxFolders::LzxFolders(unsigned threads, const LzxOptions& options, int windowBits, size_t inputCap, size_t outputCap)
+    : m_options(options), m_windowBits(windowBits), m_inputCap(std::max(inputCap, kChunkBytes)), m_outputCap(outputCap)
 {
-    try {
-        for (unsigned i = 0; i < std::max(threads, 1u); ++i)
-            m_threads.emplace_back(&LzxPipeline::Work, this);
-    } catch (...) {
-        Stop();
-        throw;
-    }
+    m_workers.Start(threads, [this] { Work(); });
 }
 
-LzxPipeline::~LzxPipeline()
+LzxFolders::~LzxFolders()
 {
-    Stop();
+    m_workers.Stop();
 }
 
-void LzxPipeline::Stop()
+void LzxFolders::Wake()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -60,16 +53,14 @@ void LzxPipeline::Stop()
     }
     m_work.notify_all();
     m_room.notify_all();
-    for (std::thread& t : m_threads)
-        t.join();
-    m_threads.clear();
 }
 
-void LzxPipeline::Open(int windowBits, uint64_t folderBytes)
+// The window given, or the smallest that holds the folder.
+void LzxFolders::Open(uint64_t plannedBytes)
 {
     std::unique_ptr<Folder> f(new Folder);
-    f->windowBits = windowBits;
-    f->plannedBytes = folderBytes;
+    f->windowBits = m_windowBits != 0 ? m_windowBits : LzxWindowBitsFor(plannedBytes);
+    f->plannedBytes = plannedBytes;
     m_feeding = f.get();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_folders.push_back(std::move(f));
@@ -77,7 +68,7 @@ void LzxPipeline::Open(int windowBits, uint64_t folderBytes)
         m_work.notify_one();
 }
 
-uint8_t* LzxPipeline::Fill(size_t& room)
+uint8_t* LzxFolders::Fill(size_t& room)
 {
     if (m_chunkLen == kChunkBytes)
         SendChunk();
@@ -95,12 +86,12 @@ uint8_t* LzxPipeline::Fill(size_t& room)
     return m_chunk.data() + m_chunkLen;
 }
 
-void LzxPipeline::Filled(size_t len)
+void LzxFolders::Filled(size_t len)
 {
     m_chunkLen += len;
 }
 
-void LzxPipeline::SendChunk()
+void LzxFolders::SendChunk()
 {
     if (m_chunkLen == 0)
         return;
@@ -114,7 +105,7 @@ void LzxPipeline::SendChunk()
         m_feeding->arrived.notify_one();
 }
 
-void LzxPipeline::Close()
+void LzxFolders::Close()
 {
     if (m_feeding == nullptr)
         return;
@@ -126,7 +117,7 @@ void LzxPipeline::Close()
     m_feeding = nullptr;
 }
 
-LzxPipeline::Took LzxPipeline::Take(Frame& frame, Wait wait)
+FolderCompressor::Took LzxFolders::Take(Output& out, Wait wait)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_folders.empty())
@@ -139,14 +130,19 @@ LzxPipeline::Took LzxPipeline::Take(Frame& frame, Wait wait)
         });
         m_callerWaits = false;
     }
+    out = Output();
+    out.typeCompress = LzxTypeCompress(f.windowBits);
     if (!f.frames.empty()) {
-        frame = std::move(f.frames.front());
+        m_taken = std::move(f.frames.front());
         f.frames.pop_front();
-        m_outputHeld -= frame.frame.data.size();
-        frame.windowBits = f.windowBits;
+        m_outputHeld -= m_taken.frame.data.size();
         if (m_roomWaits > 0 && m_outputHeld <= m_outputCap / 2)
             m_room.notify_all();
-        return Took::Frame;
+        out.data = m_taken.frame.data.data();
+        out.cbData = m_taken.frame.data.size();
+        out.cbUncomp = m_taken.frame.uncompressed;
+        out.csum = m_taken.csum;
+        return Took::Block;
     }
     if (!f.done)
         return Took::Nothing;
@@ -154,16 +150,14 @@ LzxPipeline::Took LzxPipeline::Take(Frame& frame, Wait wait)
         m_noMemory = f.noMemory;
         return Took::Failed;
     }
-    frame = Frame();
-    frame.windowBits = f.windowBits;
-    m_doneCrc = f.crc;
+    out.crc = f.crc;
     m_folders.pop_front();
     if (m_roomWaits > 0)
         m_room.notify_all(); // another folder is the oldest now
     return Took::FolderDone;
 }
 
-LzxPipeline::Folder* LzxPipeline::Untaken()
+LzxFolders::Folder* LzxFolders::Untaken()
 {
     for (const std::unique_ptr<Folder>& f : m_folders) {
         if (!f->taken)
@@ -172,7 +166,7 @@ LzxPipeline::Folder* LzxPipeline::Untaken()
     return nullptr;
 }
 
-void LzxPipeline::Work()
+void LzxFolders::Work()
 {
     for (;;) {
         Folder* f = nullptr;
@@ -204,7 +198,7 @@ void LzxPipeline::Work()
     }
 }
 
-bool LzxPipeline::Encode(Folder& f)
+bool LzxFolders::Encode(Folder& f)
 {
     LzxEncoder encoder(f.windowBits, f.plannedBytes, m_options);
     uint32_t crc = static_cast<uint32_t>(crc32(0, Z_NULL, 0));
@@ -222,11 +216,10 @@ bool LzxPipeline::Encode(Folder& f)
             chunk = std::move(f.input.front());
             f.input.pop_front();
         }
-        const auto start = std::chrono::steady_clock::now();
-        crc = static_cast<uint32_t>(crc32(crc, chunk.data(), static_cast<uInt>(chunk.size())));
-        encoder.Write(chunk.data(), chunk.size());
-        m_busyNs += static_cast<uint64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+        m_workers.Busy([&] {
+            crc = static_cast<uint32_t>(crc32(crc, chunk.data(), static_cast<uInt>(chunk.size())));
+            encoder.Write(chunk.data(), chunk.size());
+        });
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_inputHeld -= chunk.size();
@@ -243,7 +236,7 @@ bool LzxPipeline::Encode(Folder& f)
     return Hand(f, encoder);
 }
 
-bool LzxPipeline::Hand(Folder& f, LzxEncoder& encoder)
+bool LzxFolders::Hand(Folder& f, LzxEncoder& encoder)
 {
     std::deque<Frame> ready;
     size_t bytes = 0;
