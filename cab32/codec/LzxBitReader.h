@@ -1,5 +1,5 @@
 // Reading one frame's LZX bits (16-bit little-endian words, most significant
-// bit first) and decoding canonical Huffman codes from them. Past the end of
+// bit first). Past the end of
 // the input the reader yields zero bits and counts them, so a damaged frame is
 // caught by Overrun() instead of by reading out of bounds.
 #pragma once
@@ -78,41 +78,6 @@ private:
     uint64_t m_acc = 0; // unread bits, the next one highest
     int m_count = 0;    // unread bits in m_acc
     size_t m_past = 0;  // zero words supplied past the end
-};
-
-// A canonical Huffman code ready for decoding: a table of the first 10 bits,
-// then a walk over the longer lengths.
-class HuffmanDecoder
-{
-public:
-    // False when the lengths are not a complete code (or, unless mayBeEmpty, all zero).
-    bool Build(const uint8_t* lengths, int count, bool mayBeEmpty);
-    // The next symbol, or -1 when the code is empty.
-    int Decode(BitReader& bits) const
-    {
-        const uint32_t v = bits.Peek(kMaxCodeLength);
-        const uint16_t e = m_fast[v >> (kMaxCodeLength - kFastBits)];
-        if (e != 0) {
-            bits.Skip(e >> 12);
-            return e & 0x0FFF;
-        }
-        for (int len = kFastBits + 1; len <= kMaxCodeLength; ++len) {
-            const uint32_t c = (v >> (kMaxCodeLength - len)) - m_first[len];
-            if (c < m_count[len]) {
-                bits.Skip(len);
-                return m_sorted[m_offset[len] + c];
-            }
-        }
-        return -1;
-    }
-
-private:
-    static constexpr int kFastBits = 10;
-    uint16_t m_fast[1 << kFastBits] = {};       // symbol | length << 12; 0 for longer codes
-    uint32_t m_first[kMaxCodeLength + 1] = {};  // first code of each length
-    uint32_t m_count[kMaxCodeLength + 1] = {};  // codes of each length
-    uint32_t m_offset[kMaxCodeLength + 1] = {}; // index in m_sorted of each length's first symbol
-    uint16_t m_sorted[kMaxMainSymbols] = {};    // symbols by code
 };
 
 } // namespace lzx

@@ -4,81 +4,47 @@
 #include <cstring>
 
 #include "cab32/codec/LzxBitReader.h"
+#include "cab32/codec/LzxHuffmanDecoder.h"
 #include "cab32/codec/LzxCommon.h"
 
 namespace cab32 {
 
 using namespace lzx;
 
-namespace lzx {
-
-bool HuffmanDecoder::Build(const uint8_t* lengths, int count, bool mayBeEmpty)
-{
-    uint32_t perLength[kMaxCodeLength + 1] = {};
-    for (int i = 0; i < count; ++i) {
-        if (lengths[i] > kMaxCodeLength)
-            return false;
-        ++perLength[lengths[i]];
-    }
-    perLength[0] = 0;
-    int64_t left = 1;
-    uint32_t code = 0, index = 0;
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
-        left = left * 2 - perLength[len];
-        if (left < 0)
-            return false;
-        m_first[len] = code;
-        m_count[len] = perLength[len];
-        m_offset[len] = index;
-        code = (code + perLength[len]) << 1;
-        index += perLength[len];
-    }
-    std::memset(m_fast, 0, sizeof(m_fast));
-    if (left != 0)
-        return mayBeEmpty && index == 0;
-    uint32_t next[kMaxCodeLength + 1];
-    std::memcpy(next, m_offset, sizeof(next));
-    for (int i = 0; i < count; ++i)
-        if (lengths[i] != 0)
-            m_sorted[next[lengths[i]]++] = static_cast<uint16_t>(i);
-    for (int len = 1; len <= kFastBits; ++len)
-        for (uint32_t k = 0; k < m_count[len]; ++k) {
-            const uint32_t c = m_first[len] + k;
-            const uint16_t entry = static_cast<uint16_t>(m_sorted[m_offset[len] + k] | len << 12);
-            const int spread = kFastBits - len;
-            for (uint32_t j = 0; j < (1u << spread); ++j)
-                m_fast[(c << spread) | j] = entry;
-        }
-    return true;
-}
-
-} // namespace lzx
-
 struct LzxDecoder::State
 {
+    explicit State(int windowBits)
+        : windowSize(1u << windowBits), window(new uint8_t[windowSize]),
+          mainSymbols(kNumChars + SlotsForWindow(windowBits) * 8)
+    {}
+
+    // The window: the bytes decoded, the last window of them kept for matches.
     uint32_t windowSize;
-    int mainSymbols;
     std::unique_ptr<uint8_t[]> window; // left uninitialised: no match reaches before the stream's start
     uint32_t windowPos = 0;            // where the next byte goes
-    uint64_t total = 0;                // bytes decoded so far
-    uint32_t frame = 0;                // frames decoded so far
-    bool shortFrameSeen = false;       // only the last frame may be short
-    bool failed = false;
+
+    // The stream: its header, and how far it has got.
     bool headerRead = false;
-    int32_t e8Size = 0; // call translation size; 0 when off
-    uint32_t rep[3] = {1, 1, 1};
+    int32_t e8Size = 0;          // call translation size; 0 when off
+    uint64_t total = 0;          // bytes decoded so far
+    uint32_t frame = 0;          // frames decoded so far
+    bool shortFrameSeen = false; // only the last frame may be short
+    bool failed = false;         // damaged input was seen: every frame after fails
+
+    // The block being decoded.
     int blockType = 0;
-    uint32_t blockRemaining = 0;
-    bool padPending = false;    // an odd-sized uncompressed block ended: skip its pad byte
-    uint32_t largestOffset = 0; // the largest match offset copied so far
+    uint32_t blockRemaining = 0; // bytes it still codes
+    bool padPending = false;     // an odd-sized uncompressed block ended: skip its pad byte
+    uint32_t rep[3] = {1, 1, 1}; // the repeated offsets R0, R1, R2
+
+    // The trees: the block's codes, and the lengths the next block's are sent against.
+    int mainSymbols; // 256 literals and 8 length headers per position slot
     uint8_t mainLen[kMaxMainSymbols] = {};
     uint8_t lengthLen[kSecondaryLengths] = {};
     HuffmanDecoder mainTree, lengthTree, alignedTree;
 
-    explicit State(int windowBits)
-        : windowSize(1u << windowBits), mainSymbols(kNumChars + SlotsForWindow(windowBits) * 8),
-          window(new uint8_t[windowSize])
-    {}
+    // What the stream used, for whoever asks (LargestOffset).
+    uint32_t largestOffset = 0; // the largest match offset copied so far
 
     bool ReadLengths(BitReader& bits, uint8_t* lens, int count);
     bool ReadBlockHeader(BitReader& bits);
