@@ -16,7 +16,7 @@ WORK="$ROOT/build/lzx-offset-probe"
 rm -rf "$WORK"
 mkdir -p "$WORK"
 WINDOWS=${*:-15 16 17 21}
-build/host/host/lzx_offset_probe "$WORK" $WINDOWS > "$WORK/probe.log" || { cat "$WORK/probe.log"; exit 1; }
+build/host/tools/lzx_offset_probe "$WORK" $WINDOWS > "$WORK/probe.log" || { cat "$WORK/probe.log"; exit 1; }
 
 # Extracts cabinet $2 with extractor $1 into folder $3.
 extract() {

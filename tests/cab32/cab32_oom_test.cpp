@@ -14,7 +14,7 @@
 
 #include "cab32/run/Archiver.h"
 #include "cab32/format/CabFormat.h"
-#include "tests/cab32/mem_files.h"
+#include "tests/support/mem_files.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "cab32/codec/Lzx.h"
 #include "cab32/codec/LzxBlockWriter.h"
-#include "tests/cab32/lzx_inputs.h"
-#include "tests/cab32/lzx_references.h"
+#include "tests/support/lzx_inputs.h"
+#include "tests/support/lzx_references.h"
 
 using namespace cab32;
 using namespace lzxref;

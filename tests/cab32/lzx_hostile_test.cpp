@@ -6,8 +6,8 @@
 #include <string>
 
 #include "cab32/codec/Lzx.h"
-#include "tests/cab32/lzx_inputs.h"
-#include "tests/cab32/lzx_references.h"
+#include "tests/support/lzx_inputs.h"
+#include "tests/support/lzx_references.h"
 
 using namespace cab32;
 using namespace lzxref;

@@ -12,8 +12,8 @@
 #include "cab32/format/CabVerifier.h"
 #include "cab32/format/CabWriter.h"
 #include "cab32/codec/Lzx.h"
-#include "tests/cab32/mem_files.h"
-#include "tests/fuzz/MemorySource.h"
+#include "tests/support/mem_files.h"
+#include "tests/support/MemorySource.h"
 
 using namespace cab32;
 

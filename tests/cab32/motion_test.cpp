@@ -9,9 +9,9 @@
 #include "cab32/run/Archiver.h"
 #include "cab32/Cab32.h"
 #include "cab32/format/CabVerifier.h"
-#include "tests/cab32/cab_reader.h"
-#include "tests/cab32/mem_files.h"
-#include "tests/fuzz/MemorySource.h"
+#include "tests/support/cab_reader.h"
+#include "tests/support/mem_files.h"
+#include "tests/support/MemorySource.h"
 
 using namespace cab32;
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "cab32/run/Archiver.h"
-#include "tests/cab32/mem_files.h"
-#include "tests/cab32/pinned_cabinets.h"
+#include "tests/support/mem_files.h"
+#include "tests/support/pinned_cabinets.h"
 
 using namespace cab32;
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cab32/Cab32.h"
-#include "tests/cab32/pinned_cabinets.h"
+#include "tests/support/pinned_cabinets.h"
 
 namespace {
 

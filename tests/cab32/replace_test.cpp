@@ -10,7 +10,7 @@
 
 #include "cab32/run/Archiver.h"
 #include "cab32/BriefLocks.h"
-#include "tests/cab32/mem_files.h"
+#include "tests/support/mem_files.h"
 
 using namespace cab32;
 

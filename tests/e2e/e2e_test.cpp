@@ -2,9 +2,9 @@
 // program folder, starts the program and acts as its user through window messages.
 #include "res/resource.h"
 #include "tests/e2e/locales.h"
-#include "tests/framework/test_support.h"
-#include "tests/project/project_dat.h"
-#include "tests/ui/dialog_driver.h"
+#include "tests/support/test_support.h"
+#include "tests/support/project_dat.h"
+#include "tests/support/dialog_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 
 #include "cab32/format/CabFormat.h"
 #include "cab32/format/CabVerifier.h"
-#include "tests/fuzz/MemorySource.h"
+#include "tests/support/MemorySource.h"
 
 namespace {
 

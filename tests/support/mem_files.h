@@ -15,7 +15,7 @@
 #include "cab32/run/FileOpener.h"
 #include "cab32/run/Paths.h"
 #include "cab32/run/RunControl.h"
-#include "tests/fuzz/MemorySource.h"
+#include "tests/support/MemorySource.h"
 
 namespace cab32 {
 

@@ -4,7 +4,7 @@
 // (tools/lzx-offset-probe.sh runs them). Each file is noise that repeats with
 // that period, long enough for the copies to wrap around the window at every
 // place; the encoder's offset reserve is lowered to 'less' for it.
-//   build/host/host/lzx_offset_probe <folder> <window bits ...>
+//   build/host/tools/lzx_offset_probe <folder> <window bits ...>
 // Writes <folder>/w<bits>-less<nn>.cab and .bin (the file it holds) and prints
 // the largest offset each stream uses.
 #include <cstdio>
@@ -13,8 +13,8 @@
 #include <string>
 
 #include "cab32/codec/Lzx.h"
-#include "tests/cab32/lzx_inputs.h"
-#include "tests/cab32/lzx_references.h"
+#include "tests/support/lzx_inputs.h"
+#include "tests/support/lzx_references.h"
 
 using namespace cab32;
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/cab32/lzx_inputs.h"
+#include "tests/support/lzx_inputs.h"
 
 namespace pinned {
 

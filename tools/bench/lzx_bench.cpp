@@ -1,11 +1,11 @@
 // Not a test: prints the LZX encoder's speed and size on one file (say a tar
 // of /usr/include) next to MSZIP (zlib level 6, the previous 32 KiB block as
 // dictionary), one core each, and the decoder's speed.
-//   build/host/host/lzx_bench <file> [chain depth ...]
+//   build/host/tools/lzx_bench <file> [chain depth ...]
 // With --folders, what cutting a tree into folders costs: the files named in
 // LIST (one path a line, in the cabinet's order) encoded as the archiver cuts
 // them, a folder ending before a file that would take it past each size.
-//   build/host/host/lzx_bench --folders <list> <folder bytes ...>
+//   build/host/tools/lzx_bench --folders <list> <folder bytes ...>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
