@@ -1,4 +1,6 @@
-// What an archiver step reports: its result code and what the message names.
+// What an archiver step reports inside the archiver: its result code and what
+// the message names. The codes themselves are the DLL's callers' (cab32/Cab32.h);
+// this is how the archiver's own code carries one to the message.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +10,7 @@
 
 namespace cab32 {
 
-// The outcome of an archiver step: a code from Cab32Errors.h and what the
+// The outcome of an archiver step: a code from cab32/Cab32.h and what the
 // message needs to name.
 struct CabError
 {

@@ -273,7 +273,7 @@ CabError WriteCabinet(WriteRun& run, uint32_t c, WrittenCabinet& w, TempFileGuar
     return CabError();
 }
 
-// Writes every cabinet of the set: blocks or folders compressed on every core
+// Writes every cabinet of the set: folders compressed on every core
 // while the files are read ahead on threads of their own and this thread writes.
 CabError WriteAll(const CommandLine& command, FileOpener& files, const ArchiveOptions& options, const RunPlan& plan,
                   ArchiveReport& report, std::vector<WrittenCabinet>& written, TempFileGuard& guard, MovedFile& moved)
