@@ -17,13 +17,13 @@ namespace cab32 {
 // One written cabinet, waiting for its read-back and its rename.
 struct WrittenCabinet
 {
-    std::string tempPath;
-    std::string target;
-    CabinetLayout layout;
-    std::vector<FolderSummary> folders;
-    uint32_t tableCrc = 0;
-    uint64_t bytes = 0;
-    bool readBackCrcs = false; // each folder's crc holds the CRC-32 of the bytes fed to it
+    std::string tempPath;               // where it was written
+    std::string target;                 // what it is to become
+    CabinetLayout layout;               // its place in the set and what it holds
+    std::vector<FolderSummary> folders; // each folder as written
+    uint32_t tableCrc = 0;              // CRC-32 of its file table as written
+    uint64_t bytes = 0;                 // its size
+    bool readBackCrcs = false;          // each folder's crc holds the CRC-32 of the bytes fed to it
 };
 
 // Whether the run has been asked to stop.
