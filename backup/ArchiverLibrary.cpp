@@ -26,7 +26,7 @@ ArchiverCommand GetArchiverCommand()
     SetThreadErrorMode(oldMode, nullptr);
     if (!module)
         return nullptr;
-    FARPROC entry = GetProcAddress(module, MAKEINTRESOURCEA(1));
+    FARPROC entry = GetProcAddress(module, MAKEINTRESOURCEA(kCab32CommandOrdinal));
     if (!entry) {
         FreeLibrary(module);
         return nullptr;

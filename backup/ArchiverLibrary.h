@@ -3,9 +3,11 @@
 
 #include <windows.h>
 
+#include "cab32/Cab32.h"
+
 // Owner window, command line, output buffer and the size given for it; 0 means
-// the cabinet file was made.
-typedef int(WINAPI* ArchiverCommand)(HWND owner, LPCSTR commandLine, LPSTR output, DWORD outputSize);
+// the cabinet file was made (cab32/Cab32.h).
+using ArchiverCommand = Cab32Command;
 
 // Ordinal 1 of CAB32.dll in the program folder, loaded by its full path on
 // first use (never through the search path) and kept loaded; null when the

@@ -2,7 +2,7 @@
 #include "backup/BackupJob.h"
 
 #include "backup/WalkLimits.h"
-#include "cab32/Cab32Limits.h"
+#include "cab32/Cab32.h"
 
 #include <cstring>
 #include <string>

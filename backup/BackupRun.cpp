@@ -5,7 +5,7 @@
 #include "backup/ArchiverLibrary.h"
 #include "backup/ArchiverOutput.h"
 #include "backup/CabinetPath.h"
-#include "cab32/Cab32Errors.h"
+#include "cab32/Cab32.h"
 #include "framework/AfxMessageBox.h"
 #include "framework/CFileDialog.h"
 #include "framework/CWinThread.h"

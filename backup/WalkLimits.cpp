@@ -1,6 +1,6 @@
 #include "backup/WalkLimits.h"
 
-#include "cab32/Cab32Limits.h"
+#include "cab32/Cab32.h"
 
 #include <mbstring.h>
 

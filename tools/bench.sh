@@ -14,4 +14,4 @@ export WINEPREFIX="$ROOT/build/wineprefix" WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_AL
 wineserver -p 2>/dev/null || true
 wine cmd /c exit >/dev/null 2>&1 </dev/null
 trap 'wineserver -k 2>/dev/null || true' EXIT
-python3 "$ROOT/tools/bench.py" "$ROOT" "$ROOT/build/bench" "${1:-3}"
+python3 "$ROOT/tools/bench/bench.py" "$ROOT" "$ROOT/build/bench" "${1:-3}"

@@ -4,7 +4,7 @@
 # (n = 16 .. 3) for each window given, extracts each with the extractors
 # named in EXTRACTORS (default: 7zz) and prints a table: ok, WRONG (exit 0,
 # bytes differ) or FAILED (refused). The encoder keeps kLzxOffsetReserve
-# bytes below the window (cab32/Lzx.h) because of what this shows.
+# bytes below the window (cab32/codec/Lzx.h) because of what this shows.
 #   tools/lzx-offset-probe.sh [window bits ...]      (default: 15 16 17 21)
 #   EXTRACTORS="7zz cabextract bsdtar gcab" tools/lzx-offset-probe.sh 15 16
 set -e
@@ -16,7 +16,7 @@ WORK="$ROOT/build/lzx-offset-probe"
 rm -rf "$WORK"
 mkdir -p "$WORK"
 WINDOWS=${*:-15 16 17 21}
-build/host/host/lzx_offset_probe "$WORK" $WINDOWS > "$WORK/probe.log" || { cat "$WORK/probe.log"; exit 1; }
+build/host/tools/lzx_offset_probe "$WORK" $WINDOWS > "$WORK/probe.log" || { cat "$WORK/probe.log"; exit 1; }
 
 # Extracts cabinet $2 with extractor $1 into folder $3.
 extract() {

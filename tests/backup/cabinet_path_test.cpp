@@ -3,7 +3,7 @@
 #include "backup/CabinetPath.h"
 #include "framework/AfxCodePage.h"
 #include "project/CodePagePath.h"
-#include "tests/framework/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

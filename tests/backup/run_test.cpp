@@ -3,7 +3,7 @@
 #include "framework/CFileDialog.h"
 #include "framework/CWinThread.h"
 #include "project/ProgramFolder.h"
-#include "tests/framework/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

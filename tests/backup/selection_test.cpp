@@ -1,5 +1,5 @@
 #include "backup/BackupJob.h"
-#include "tests/framework/test_support.h" // sets the multibyte code page
+#include "tests/support/test_support.h" // sets the multibyte code page
 
 #include <gtest/gtest.h>
 

@@ -7,12 +7,10 @@
 #include <string>
 #include <thread>
 
-#include "cab32/Cab32Errors.h"
-#include "cab32/ProgressWindow.h"
+#include "cab32/Cab32.h"
+#include "cab32/win32/ProgressWindow.h"
 
 namespace {
-
-typedef int(WINAPI* CabEntry)(HWND, LPCSTR, LPSTR, DWORD);
 
 // CAB32.dll as the program binds it: by ordinal 1 alone, with real files in a scratch folder.
 class Dll : public ::testing::Test
@@ -22,7 +20,8 @@ protected:
     {
         m_dll = LoadLibraryA("CAB32.dll");
         ASSERT_NE(nullptr, m_dll);
-        m_cab = reinterpret_cast<CabEntry>(reinterpret_cast<void*>(GetProcAddress(m_dll, MAKEINTRESOURCEA(1))));
+        m_cab = reinterpret_cast<Cab32Command>(
+            reinterpret_cast<void*>(GetProcAddress(m_dll, MAKEINTRESOURCEA(kCab32CommandOrdinal))));
         ASSERT_NE(nullptr, m_cab);
         char tmp[MAX_PATH];
         GetTempPathA(MAX_PATH, tmp);
@@ -93,7 +92,7 @@ protected:
     }
 
     HMODULE m_dll = nullptr;
-    CabEntry m_cab = nullptr;
+    Cab32Command m_cab = nullptr;
     std::string m_dir;
     std::string m_command;
     char m_out[1024];

@@ -15,11 +15,11 @@
 #include <cstring>
 #include <string>
 
-#include "cab32/Archiver.h"
-#include "cab32/Messages.h"
-#include "cab32/Win32Files.h"
-
-typedef int(WINAPI* CabEntry)(HWND, LPCSTR, LPSTR, DWORD);
+#include "cab32/Cab32.h"
+#include "cab32/run/Archiver.h"
+#include "cab32/win32/Messages.h"
+#include "cab32/win32/Win32Files.h"
+#include "cab32/win32/Win32Paths.h"
 
 // The run's stages as "stage_<name>=<seconds>" lines, for the benchmark.
 static void PrintStages(const cab32::StageTimes& t)
@@ -68,8 +68,9 @@ int main(int argc, char** argv)
         return 0;
     }
     HMODULE dll = LoadLibraryA("CAB32.dll");
-    CabEntry cab =
-        dll ? reinterpret_cast<CabEntry>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(1)))) : nullptr;
+    Cab32Command cab = dll ? reinterpret_cast<Cab32Command>(
+                                 reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(kCab32CommandOrdinal))))
+                           : nullptr;
     if (cab == nullptr)
         return 101;
     PROCESS_MEMORY_COUNTERS before = {}, after = {};

@@ -12,9 +12,9 @@
 #include <new>
 #include <thread>
 
-#include "cab32/Archiver.h"
-#include "cab32/CabFormat.h"
-#include "tests/cab32/mem_files.h"
+#include "cab32/run/Archiver.h"
+#include "cab32/format/CabFormat.h"
+#include "tests/support/mem_files.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "cab32/Lzx.h"
-#include "cab32/LzxBlockWriter.h"
-#include "tests/cab32/lzx_inputs.h"
-#include "tests/cab32/lzx_references.h"
+#include "cab32/codec/Lzx.h"
+#include "cab32/codec/LzxBlockWriter.h"
+#include "tests/support/lzx_inputs.h"
+#include "tests/support/lzx_references.h"
 
 using namespace cab32;
 using namespace lzxref;

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "cab32/Archiver.h"
-#include "cab32/CabFormat.h"
-#include "cab32/CabVerifier.h"
-#include "cab32/CabWriter.h"
-#include "cab32/Lzx.h"
-#include "tests/cab32/mem_files.h"
-#include "tests/fuzz/MemorySource.h"
+#include "cab32/run/Archiver.h"
+#include "cab32/format/CabFormat.h"
+#include "cab32/format/CabVerifier.h"
+#include "cab32/format/CabWriter.h"
+#include "cab32/codec/Lzx.h"
+#include "tests/support/mem_files.h"
+#include "tests/support/MemorySource.h"
 
 using namespace cab32;
 

@@ -6,12 +6,12 @@
 #include <functional>
 #include <map>
 
-#include "cab32/Archiver.h"
-#include "cab32/Cab32Limits.h"
-#include "cab32/CabVerifier.h"
-#include "tests/cab32/cab_reader.h"
-#include "tests/cab32/mem_files.h"
-#include "tests/fuzz/MemorySource.h"
+#include "cab32/run/Archiver.h"
+#include "cab32/Cab32.h"
+#include "cab32/format/CabVerifier.h"
+#include "tests/support/cab_reader.h"
+#include "tests/support/mem_files.h"
+#include "tests/support/MemorySource.h"
 
 using namespace cab32;
 

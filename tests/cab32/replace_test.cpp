@@ -8,9 +8,9 @@
 #include <numeric>
 #include <vector>
 
-#include "cab32/Archiver.h"
+#include "cab32/run/Archiver.h"
 #include "cab32/BriefLocks.h"
-#include "tests/cab32/mem_files.h"
+#include "tests/support/mem_files.h"
 
 using namespace cab32;
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "cab32/CabFormat.h"
-#include "cab32/Win32Files.h"
+#include "cab32/format/CabFormat.h"
+#include "cab32/win32/Win32Files.h"
 
 namespace {
 

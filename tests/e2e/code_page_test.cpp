@@ -4,9 +4,9 @@
 #include "framework/AfxCodePage.h"
 #include "project/CodePagePath.h"
 #include "res/resource.h"
-#include "tests/framework/test_support.h"
-#include "tests/project/project_dat.h"
-#include "tests/ui/dialog_driver.h"
+#include "tests/support/test_support.h"
+#include "tests/support/project_dat.h"
+#include "tests/support/dialog_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // The test program asks for 932 in the same way, so that its own texts stay readable.
 #pragma once
 
-#include "tests/framework/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,8 +1,8 @@
 // Faults injected into the real program, driven through its windows: a disk that fills up, a file held open,
 // folders that vanish or lie past MAX_PATH, two copies at once. Each case checks the message and that nothing is lost.
-#include "tests/framework/test_support.h"
-#include "tests/project/project_dat.h"
-#include "tests/ui/dialog_driver.h"
+#include "tests/support/test_support.h"
+#include "tests/support/project_dat.h"
+#include "tests/support/dialog_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "cab32/Cab32Entry.h"
-#include "cab32/Win32Files.h"
+#include "cab32/win32/Cab32Entry.h"
+#include "cab32/win32/Win32Files.h"
 
 namespace {
 

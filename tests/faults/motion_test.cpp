@@ -3,9 +3,9 @@
 // same way every time. For each, what the user is told and what cabextract
 // gets back: every stored file is byte-equal to a version that existed whole
 // on disk, or the warning after the outcome names it.
-#include "tests/framework/test_support.h"
-#include "tests/project/project_dat.h"
-#include "tests/ui/dialog_driver.h"
+#include "tests/support/test_support.h"
+#include "tests/support/project_dat.h"
+#include "tests/support/dialog_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string>
 
-#include "cab32/CabFormat.h"
-#include "cab32/CabVerifier.h"
-#include "tests/fuzz/MemorySource.h"
+#include "cab32/format/CabFormat.h"
+#include "cab32/format/CabVerifier.h"
+#include "tests/support/MemorySource.h"
 
 namespace {
 

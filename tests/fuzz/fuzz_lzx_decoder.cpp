@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cab32/Lzx.h"
+#include "cab32/codec/Lzx.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

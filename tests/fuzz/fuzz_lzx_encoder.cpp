@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "cab32/Lzx.h"
-#include "tests/cab32/lzx_inputs.h"
-#include "tests/cab32/lzx_references.h"
+#include "cab32/codec/Lzx.h"
+#include "tests/support/lzx_inputs.h"
+#include "tests/support/lzx_references.h"
 
 using namespace cab32;
 using lzxin::Append;

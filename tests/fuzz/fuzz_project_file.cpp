@@ -9,7 +9,7 @@
 #include "framework/CException.h"
 #include "framework/CMemFile.h"
 #include "project/ProjectFile.h"
-#include "tests/project/MemoryProjectList.h"
+#include "tests/support/MemoryProjectList.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // gives every name that is not 8.3 a short name.
 #include "framework/AfxCodePage.h"
 #include "project/CodePagePath.h"
-#include "tests/framework/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

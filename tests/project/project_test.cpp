@@ -2,9 +2,9 @@
 #include "framework/CMemFile.h"
 #include "project/Project.h"
 #include "project/ProjectStore.h"
-#include "tests/framework/test_support.h"
-#include "tests/project/MemoryProjectList.h"
-#include "tests/project/project_dat.h"
+#include "tests/support/test_support.h"
+#include "tests/support/MemoryProjectList.h"
+#include "tests/support/project_dat.h"
 
 #include <gtest/gtest.h>
 

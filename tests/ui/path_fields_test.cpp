@@ -4,7 +4,7 @@
 #include "framework/AfxCodePage.h"
 #include "framework/CDataExchange.h"
 #include "project/CodePagePath.h"
-#include "tests/framework/test_support.h"
+#include "tests/support/test_support.h"
 #include "ui/PathFields.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,6 @@
 // The framework's dialogs on real windows in this process: data exchange, the keys that end a dialog,
 // placement and ownership, exceptions at the window procedure, and the folder picker in the shell's browser;
 // the program's own dialogs as laid out, and the main dialog's system menu.
-#include "dialog_driver.h"
 #include "ui_test_ids.h"
 
 #include "framework/CDataExchange.h"
@@ -10,7 +9,8 @@
 #include "project/CodePagePath.h"
 #include "project/ProgramFolder.h"
 #include "res/resource.h"
-#include "tests/framework/test_support.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/test_support.h"
 #include "ui/BackupDialog.h"
 #include "ui/FolderPicker.h"
 
