@@ -78,10 +78,8 @@ def generated_tree(path):
         n += 1
 
 
-def source_like_tree(path):
-    """40,000 files of 0.3-6 KB in 200 folders of 200, cut one after another
-    from the files of /usr/include in name order (about 126 MB)."""
-    rng = random.Random(40000)
+def header_pool():
+    """The regular files of /usr/include in name order."""
     pool = []
     for dirpath, dirs, files in os.walk("/usr/include"):
         dirs.sort()
@@ -89,6 +87,14 @@ def source_like_tree(path):
             full = os.path.join(dirpath, n)
             if os.path.isfile(full) and not os.path.islink(full):
                 pool.append(full)
+    return pool
+
+
+def source_like_tree(path):
+    """40,000 files of 0.3-6 KB in 200 folders of 200, cut one after another
+    from the files of /usr/include in name order (about 126 MB)."""
+    rng = random.Random(40000)
+    pool = header_pool()
     stream, at = b"", 0
     src = 0
     for i in range(40000):
@@ -104,6 +110,30 @@ def source_like_tree(path):
         with open(os.path.join(folder, "src%05d.%s" % (i, "ch"[i % 2])), "wb") as f:
             f.write(stream[at:at + size])
         at += size
+
+
+def random_cut_tree(path):
+    """40,000 files of 0.3-6 KB in 200 folders of 200, each cut at a random
+    place from a header drawn at random from /usr/include (about 126 MB):
+    neighbours share words, seldom long passages."""
+    rng = random.Random(21)
+    pool = header_pool()
+    cache = {}
+    for i in range(40000):
+        size = rng.randrange(300, 6001)
+        while True:
+            src = pool[rng.randrange(len(pool))]
+            if src not in cache:
+                with open(src, "rb") as f:
+                    cache[src] = f.read()
+            if len(cache[src]) >= size:
+                break
+        start = rng.randrange(len(cache[src]) - size + 1)
+        folder = os.path.join(path, "dir%03d" % (i // 200))
+        if i % 200 == 0:
+            os.makedirs(folder)
+        with open(os.path.join(folder, "cut%05d.%s" % (i, "ch"[i % 2])), "wb") as f:
+            f.write(cache[src][start:start + size])
 
 
 def small_tree(path, count):
@@ -273,6 +303,9 @@ if os.path.isdir("/usr/include") and (not only or "usr-include" in only):
 if os.path.isdir("/usr/include") and (not only or "small40k" in only):
     ensure(os.path.join(work, "small40k"), source_like_tree)
     bench(os.path.join(work, "small40k"), "small40k", whole_program=True)
+if os.path.isdir("/usr/include") and (not only or "randomcut" in only):
+    ensure(os.path.join(work, "randomcut"), random_cut_tree)
+    bench(os.path.join(work, "randomcut"), "randomcut")
 for count in (20000, 200000):
     if only and "small%d" % count not in only:
         continue
