@@ -37,8 +37,8 @@ bool Probe(const std::string& folder, int bits, int less)
         lzxin::Append(data, one);
     LzxOptions options;
     options.offsetReserve = less;
-    options.chainBits = bits; // the chains reach the whole window
-    options.chainDepth = 256; // noise: every bucket holds window / 65,536 positions
+    options.chainBits = bits; // matches reach the whole window
+    options.headBits = bits;  // noise: a bucket a position, so that each still holds the copy a period back
     options.e8 = LzxOptions::E8::Off;
     const std::vector<LzxFrame> frames = lzxref::Encode(data, bits, options);
     lzxin::Bytes decoded;

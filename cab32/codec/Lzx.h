@@ -54,14 +54,39 @@ int LzxWindowBitsFor(uint64_t folderBytes);
 struct LzxOptions
 {
     enum class E8 { Auto, On, Off };
-    E8 e8 = E8::Auto;                           // call translation: Auto looks at the folder's first block
-    int chainDepth = 8;                         // hash-chain candidates tried per position
-    int niceLength = 48;                        // a match this long ends the search
-    int blockFrames = 4;                        // frames per block (one set of trees)
-    int chainBits = 20;                         // hash chains reach 2^chainBits bytes back at most (4 bytes each)
-    int offsetReserve = kLzxOffsetReserve;      // the largest match offset is the window less this (at least 3)
-    uint32_t frameLimit = kLzxLargestFrame;     // largest frame payload (lowered only to test the fallbacks)
+    E8 e8 = E8::Auto;    // call translation: Auto looks at the folder's first block
+    int chainDepth = 8;  // bucket entries tried per search (at most 8; the least-cost parse's tree nodes, at most 63)
+    int niceLength = 48; // a match this long ends the search and is taken at once
+    int goodLength = 24; // after a match this long a quarter of the depth is left
+    int lazyLength = 16; // a shorter match is weighed against the next position's
+    int blockFrames = 4; // frames parsed together (a stretch: the longest block)
+    int chainBits = 21;  // matches reach 2^chainBits bytes back at most (the least-cost parse's trees 2^20)
+    int headBits = 17;   // hash buckets of 8 positions: 2^headBits of them
+    int nearBits = 16;   // tables of the latest positions sharing 3 and 4 bytes: 2^nearBits entries, 0 for none
+    bool splitBlocks = true;                // blocks end where the statistics shift (else one block a stretch)
+    int splitPieceBytes = 8192;             // the finest step of a block's end
+    bool leastCost = false;                 // the least-cost parse over binary trees: smaller, ten times slower
+    int parsePasses = 2;                    // least-cost parses a block, each priced by the codes of the one before
+    bool everyLength = true;                // the least-cost parse weighs every length of a match, not only its longest
+    int offsetReserve = kLzxOffsetReserve;  // the largest match offset is the window less this (at least 3)
+    uint32_t frameLimit = kLzxLargestFrame; // largest frame payload (lowered only to test the fallbacks)
     uint64_t e8FolderLimit = kLzxE8FolderLimit; // no E8 translation in a larger folder (never raised past 1 GiB)
+};
+
+// Bits an encoder spent, by kind: where the bits go, for measuring.
+struct LzxBitCounts
+{
+    uint64_t literals = 0;     // literal symbols
+    uint64_t matchSymbols = 0; // main symbols of matches (slot and length header)
+    uint64_t lengths = 0;      // length-tree symbols
+    uint64_t offsets = 0;      // extra offset bits, verbatim and aligned
+    uint64_t headers = 0;      // stream and block headers, trees
+    uint64_t uncompressed = 0; // uncompressed blocks: headers, repeated offsets, bytes, pad bytes
+    uint64_t padding = 0;      // bits padding frames to 16-bit words
+    uint64_t matches = 0;      // matches written
+    uint64_t repeats = 0;      // of which at a repeated offset
+    uint64_t blocks = 0;       // compressed blocks written
+    uint64_t alignedBlocks = 0;
 };
 
 // One CFDATA payload.
@@ -93,6 +118,8 @@ public:
     // Whether the stream's header turned call translation on (known once a
     // frame is ready).
     bool E8Enabled() const;
+    // Where the bits of the frames so far went.
+    const LzxBitCounts& BitCounts() const;
 
     struct State;
 

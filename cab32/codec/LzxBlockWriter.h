@@ -1,41 +1,20 @@
-// Writing a parsed LZX stream: blocks (verbatim, aligned-offset or
-// uncompressed) into one bit stream, cut into frames of 32,768 uncompressed
-// bytes, each padded to a 16-bit word. The writer's whole state can be saved
-// before a block and put back, so a block can be written again another way.
+// Writing a parsed LZX stream, the encoder's output: blocks (verbatim,
+// aligned-offset or uncompressed) into one bit stream, cut into frames of
+// 32,768 uncompressed bytes, each padded to a 16-bit word, wherever a block
+// starts or ends. The writer's whole state can be saved before a block and
+// put back, so blocks can be written again another way.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <utility>
 
 #include "cab32/codec/Lzx.h"
 #include "cab32/codec/LzxBitWriter.h"
-#include "cab32/codec/LzxCommon.h"
+#include "cab32/codec/LzxBlockCodes.h"
 
 namespace cab32 {
 namespace lzx {
-
-// One parsed symbol.
-struct Item
-{
-    uint32_t length; // 0 for a literal, else the match length (2..257)
-    uint32_t value;  // the literal, a repeated offset's index (0..2) or the formatted offset (offset + 2)
-};
-
-// The repeated offsets after item it: a new offset goes in front, a repeated one swaps with R0.
-inline void UpdateReps(uint32_t reps[3], const Item& it)
-{
-    if (it.length == 0)
-        return;
-    if (it.value >= 3) {
-        reps[2] = reps[1];
-        reps[1] = reps[0];
-        reps[0] = it.value - 2;
-    } else {
-        std::swap(reps[0], reps[it.value]);
-    }
-}
 
 class BlockWriter
 {
@@ -50,13 +29,16 @@ public:
         uint32_t cut;                          // stream offset where the frame being written starts
         size_t ready;                          // frames cut and not yet taken
         uint64_t payload;                      // bytes of all frames cut
+        LzxBitCounts counts;                   // where the bits went
     };
 
     explicit BlockWriter(int mainSymbols) : m_mainSymbols(mainSymbols) {}
 
     // The stream's header: whether call translation is on (size 12,000,000).
     void WriteHeader(bool e8);
-    // items[0..count), which cover size bytes, as one verbatim or aligned block.
+    // items[0..count), which cover size bytes, as one verbatim or aligned
+    // block with the given codes, or with codes built from their counts.
+    void WriteBlock(const Item* items, size_t count, uint32_t size, const BlockCodes& codes);
     void WriteBlock(const Item* items, size_t count, uint32_t size);
     // data[0..size) as one uncompressed block after which the repeated offsets are reps.
     void WriteUncompressed(const uint8_t* data, uint32_t size, const uint32_t reps[3]);
@@ -73,10 +55,17 @@ public:
     uint64_t PayloadBytes() const { return m_payload; }
     // Frames cut and not yet taken, oldest first.
     std::deque<LzxFrame>& Ready() { return m_ready; }
+    const LzxBitCounts& Counts() const { return m_counts; }
 
 private:
-    void WriteItems(bool aligned, const Item* items, size_t count, const uint8_t* mainLen, const uint8_t* lengthLen,
-                    const uint8_t* alignedLen);
+    void WriteItems(const Item* items, size_t count, const BlockCodes& codes);
+    // Counts bytes coded; cuts the frame when it is full.
+    void Advance(uint32_t bytes)
+    {
+        m_written += bytes;
+        if (m_written % kLzxFrameSize == 0)
+            CutFrame();
+    }
     void CutFrame();
 
     int m_mainSymbols;
@@ -86,6 +75,7 @@ private:
     uint32_t m_written = 0; // stream offset of the next byte to write
     uint32_t m_cut = 0;     // stream offset where the frame being written starts
     uint64_t m_payload = 0; // bytes of all frames cut
+    LzxBitCounts m_counts;
     std::deque<LzxFrame> m_ready;
 };
 

@@ -31,26 +31,6 @@ int SlotsForWindow(int windowBits)
     return kSlots[windowBits - kLzxMinWindowBits];
 }
 
-uint32_t PositionBase(int slot)
-{
-    if (slot < 4)
-        return static_cast<uint32_t>(slot);
-    if (slot >= 36)
-        return (1u << 18) + (static_cast<uint32_t>(slot - 36) << 17);
-    const int n = slot >> 1;
-    return (slot & 1) ? (3u << (n - 1)) : (1u << n);
-}
-
-int SlotOf(uint32_t formatted)
-{
-    if (formatted < 4)
-        return static_cast<int>(formatted);
-    if (formatted >= (1u << 18))
-        return 36 + static_cast<int>((formatted - (1u << 18)) >> 17);
-    int n = 31 - __builtin_clz(formatted);
-    return 2 * n + static_cast<int>((formatted >> (n - 1)) & 1);
-}
-
 namespace {
 
 // Huffman code lengths without a limit; returns the longest. Symbols of

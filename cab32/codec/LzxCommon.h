@@ -35,9 +35,26 @@ inline int ExtraBits(int slot)
     return slot < 4 ? 0 : (slot >= 36 ? 17 : (slot - 2) >> 1);
 }
 // The smallest formatted offset (offset + 2) of a position slot.
-uint32_t PositionBase(int slot);
-// The position slot of a formatted offset (3 and up).
-int SlotOf(uint32_t formatted);
+inline uint32_t PositionBase(int slot)
+{
+    if (slot < 4)
+        return static_cast<uint32_t>(slot);
+    if (slot >= 36)
+        return (1u << 18) + (static_cast<uint32_t>(slot - 36) << 17);
+    const int n = slot >> 1;
+    return (slot & 1) ? (3u << (n - 1)) : (1u << n);
+}
+// The position slot of a formatted offset (3 and up). Inline: the parse asks
+// it for every candidate match.
+inline int SlotOf(uint32_t formatted)
+{
+    if (formatted < 4)
+        return static_cast<int>(formatted);
+    if (formatted >= (1u << 18))
+        return 36 + static_cast<int>((formatted - (1u << 18)) >> 17);
+    const int n = 31 - __builtin_clz(formatted);
+    return 2 * n + static_cast<int>((formatted >> (n - 1)) & 1);
+}
 
 // Code lengths for the frequencies: at most maxLength bits, and a complete
 // code whenever at least one symbol occurs (a lone symbol gets a partner).

@@ -76,6 +76,23 @@ void WriteFrame(BlockWriter& writer, const FrameGroup& group, size_t first, size
     writer.WriteUncompressed(group.data + at + 2, frameBytes - 2, repsAfter);
 }
 
+// The group as the encoder chose it.
+void WriteBlocks(BlockWriter& writer, const FrameGroup& group)
+{
+    if (group.blockCount == 0) {
+        writer.WriteBlock(group.items, group.count, group.size);
+        return;
+    }
+    size_t first = 0;
+    for (size_t b = 0; b < group.blockCount; ++b) {
+        const GroupBlock& block = group.blocks[b];
+        writer.WriteBlock(group.items + first, block.count, block.size, *block.codes);
+        first += block.count;
+    }
+    if (first != group.count)
+        throw std::logic_error("LZX blocks do not hold their group's items");
+}
+
 // The group again, one frame a block.
 void WriteFrameByFrame(BlockWriter& writer, const FrameGroup& group, uint32_t limit)
 {
@@ -102,7 +119,7 @@ void WriteWithinBound(BlockWriter& writer, const FrameGroup& group, uint32_t lim
         return;
     BlockWriter::Mark mark;
     writer.Save(mark);
-    writer.WriteBlock(group.items, group.count, group.size);
+    WriteBlocks(writer, group);
     if (group.last)
         writer.CutPartial();
     if (FramesWithin(writer, mark.ready, limit) && LastFrameSized(writer, mark, group.shortLast))

@@ -1,35 +1,29 @@
-// The LZX encoder's match finder: hash chains over three-byte prefixes of the
-// window, and the repeated offsets tried first. Each candidate is scored in
-// rough bits saved against literals, so a short match far away loses to
-// literals and a repeated offset wins over an equally long new one.
+// The LZX encoder's match finder: per hash of the next seven bytes, a bucket
+// of the eight latest positions with that hash (one cache line: entering a
+// position shifts it, a search reads it), plus the latest position sharing
+// the next three and the latest sharing the next four bytes (a short match
+// pays only when it is near). Entering is cheap, so every position is
+// entered and only some are searched.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "cab32/codec/Lzx.h"
-#include "cab32/codec/LzxCommon.h"
 #include "cab32/codec/LzxWindow.h"
 
 namespace cab32 {
 namespace lzx {
 
-constexpr int kHashBits = 16;
-constexpr int kLiteralBits = 6;     // rough cost of a literal in scores
-constexpr int kMatchSymbolBits = 8; // rough cost of a match's main symbol
-constexpr int kRepSymbolBits = 6;   // a repeated offset's main symbol, no extra bits
-
-// The hash of the three bytes at p.
-inline uint32_t Hash3(const uint8_t* p)
+// A match of length bytes at distance offset (1 .. the reach) back.
+struct LzMatch
 {
-    const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-    return (v * 2654435761u) >> (32 - kHashBits);
-}
+    uint32_t length;
+    uint32_t offset;
+};
 
 // How many bytes at a equal those at b, up to limit.
-inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
+inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
 {
     uint32_t n = 0;
     while (n + 8 <= limit) {
@@ -45,114 +39,83 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
     return n;
 }
 
-// A match the parse may take.
-struct Match
-{
-    uint32_t length = 0; // 0: none worth taking
-    uint32_t code = 0;   // as Item::value: a repeated offset's index, or the formatted offset
-    int score = 0;       // rough bits saved against literals
-};
-
-class MatchFinder
+class HashBuckets
 {
 public:
-    MatchFinder(const Window& window, int windowBits, const LzxOptions& options);
+    static constexpr int kWays = 8;              // positions a bucket holds
+    static constexpr uint32_t kReadAhead = 8;    // bytes a position needs after it to be entered or searched
+    static constexpr int kMostFound = kWays + 2; // matches Find reports at most
 
-    // The best match at pos, within its frame (none when literals are
-    // cheaper), the repeated offsets being reps; enters pos and every skipped
-    // offset before it into the hash chains. The last two bytes written so far
-    // wait: their three-byte prefix is known only with the next bytes.
-    Match Find(uint32_t pos, const uint32_t reps[3]);
+    // 2^headBits buckets; matches reach back at most maxOffset (and less than
+    // 2^reachBits). The tables of latest positions have 2^nearBits (three
+    // bytes) and twice as many (four bytes) entries, none for 0.
+    HashBuckets(int reachBits, uint32_t maxOffset, int headBits, int nearBits);
 
-private:
-    void Insert(uint32_t pos);
-    // The longest match the chain of pos's prefix offers, if it beats best.
-    void SearchChain(uint32_t pos, uint32_t limit, Match& best);
-
-    const Window& m_window;
-    int m_chainDepth;             // candidates tried per position
-    uint32_t m_niceLength;        // a match this long ends the search
-    uint32_t m_maxOffset;         // the largest match offset (see kLzxOffsetReserve)
-    std::vector<uint32_t> m_head; // per hash: latest offset + 1, 0 for none
-    uint32_t m_chainSize;         // entries of m_prev: the chains reach this far back (at most the window)
-    std::vector<uint32_t> m_prev; // per offset modulo m_chainSize: the previous offset + 1 with its hash
-    uint32_t m_inserted = 0;      // next stream offset to enter the hash chains
-};
-
-// Find and what it calls run at every position: they live here, so that the
-// compiler can make them one function.
-inline void MatchFinder::Insert(uint32_t pos)
-{
-    const uint32_t h = Hash3(m_window.At(pos));
-    m_prev[pos & (m_chainSize - 1)] = m_head[h];
-    m_head[h] = pos + 1;
-}
-
-inline void MatchFinder::SearchChain(uint32_t pos, uint32_t limit, Match& best)
-{
-    if (limit < 3 || pos + 2 >= m_window.End())
-        return;
-    const uint8_t* cur = m_window.At(pos);
-    // A link older than the chains' size may have been overwritten by a newer position.
-    const uint32_t reach = std::min(m_maxOffset, m_chainSize);
-    const uint32_t minPos = pos > reach ? pos - reach : 0;
-    const uint32_t nice = std::min(limit, m_niceLength);
-    uint32_t length = 2;
-    uint32_t offset = 0;
-    uint32_t cand = m_head[Hash3(cur)];
-    for (int depth = m_chainDepth; cand != 0 && depth > 0; --depth) {
-        const uint32_t c = cand - 1;
-        if (c < minPos)
-            break;
-        const uint8_t* m = m_window.At(c);
-        if (m[length] == cur[length]) {
-            const uint32_t n = MatchLength(cur, m, limit);
-            if (n > length) {
-                length = n;
-                offset = pos - c;
-                if (n >= nice)
-                    break;
+    // Enters pos ('avail' bytes can be read there).
+    void Insert(const WindowView& w, uint32_t pos, uint32_t avail)
+    {
+        if (avail < kReadAhead)
+            return;
+        const uint8_t* p = w.At(pos);
+        // The buckets are too many for the caches: ask for the one needed
+        // kAhead positions on while this one is entered.
+        if (avail >= kAhead + kReadAhead) {
+            const uint8_t* ahead = p + kAhead;
+            __builtin_prefetch(&m_head[HashLong(ahead) * kWays], 1);
+            if (m_nearShift != 0) {
+                __builtin_prefetch(&m_head3[Hash3(ahead)], 1);
+                __builtin_prefetch(&m_head4[Hash4(ahead)], 1);
             }
         }
-        cand = m_prev[c & (m_chainSize - 1)];
-    }
-    if (offset == 0)
-        return;
-    const int extra = ExtraBits(SlotOf(offset + 2));
-    const int score = kLiteralBits * static_cast<int>(length) - kMatchSymbolBits - extra;
-    if (score > best.score)
-        best = {length, offset + 2, score};
-}
-
-inline Match MatchFinder::Find(uint32_t pos, const uint32_t reps[3])
-{
-    const uint32_t end = m_window.End();
-    const uint32_t hashable = end - std::min<uint32_t>(end, 2);
-    for (; m_inserted < pos && m_inserted < hashable; ++m_inserted)
-        Insert(m_inserted);
-    const uint32_t frameEnd = std::min(end, (pos / kLzxFrameSize + 1) * kLzxFrameSize);
-    const uint32_t limit = std::min<uint32_t>(kMaxMatch, frameEnd - pos);
-    Match best;
-    if (limit >= 2) {
-        const uint8_t* cur = m_window.At(pos);
-        for (uint32_t r = 0; r < 3; ++r) {
-            const uint32_t off = reps[r];
-            if (off > pos || off > m_maxOffset)
-                continue;
-            const uint32_t n = MatchLength(cur, cur - off, limit);
-            const int score = kLiteralBits * static_cast<int>(n) - kRepSymbolBits - static_cast<int>(r);
-            if (n >= 2 && score > best.score)
-                best = {n, r, score};
+        uint32_t* bucket = &m_head[HashLong(p) * kWays];
+        // Through a copy of fixed size, which compilers keep inline (a
+        // memmove here became a library call on every position).
+        uint32_t old[kWays];
+        std::memcpy(old, bucket, sizeof(old));
+        std::memcpy(bucket + 1, old, sizeof(old) - sizeof(old[0]));
+        bucket[0] = pos + 1;
+        if (m_nearShift != 0) {
+            m_head3[Hash3(p)] = pos + 1;
+            m_head4[Hash4(p)] = pos + 1;
         }
-        if (best.length < m_niceLength)
-            SearchChain(pos, limit, best);
     }
-    if (m_inserted == pos && pos < hashable) {
-        Insert(pos);
-        m_inserted = pos + 1;
+    // Writes the matches at pos to out, each longer than the one before (at
+    // most kMostFound): 'avail' bytes can be read at pos, lengths are cut at
+    // 'limit'. Every position before pos must have been entered, pos not yet.
+    int Find(const WindowView& w, uint32_t pos, uint32_t avail, uint32_t limit, LzMatch* out) const;
+
+    int depth = 8;      // bucket entries tried at most per search (kWays at most)
+    uint32_t nice = 48; // a match this long ends the search
+    uint32_t good = 24; // after a match this long, a quarter of the depth is left at most
+
+private:
+    // A hash of the seven bytes at p.
+    uint32_t HashLong(const uint8_t* p) const
+    {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return static_cast<uint32_t>(((v << 8) * 0x9E3779B97F4A7C15ull) >> m_headShift);
     }
-    return best;
-}
+    uint32_t Hash4(const uint8_t* p) const
+    {
+        const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        return (v * 2654435761u) >> (m_nearShift - 1);
+    }
+    uint32_t Hash3(const uint8_t* p) const
+    {
+        const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+        return (v * 2654435761u) >> m_nearShift;
+    }
+
+    static constexpr uint32_t kAhead = 16; // positions between a bucket's prefetch and its use
+    int m_headShift;                       // 64 - head bits
+    int m_nearShift;                       // 32 - near bits, 0 for no tables of latest positions
+
+    uint32_t m_reach;              // the farthest a match reaches back
+    std::vector<uint32_t> m_head;  // per seven-byte hash: kWays latest offsets + 1, newest first, 0 for none
+    std::vector<uint32_t> m_head3; // per three-byte hash: the latest offset + 1
+    std::vector<uint32_t> m_head4; // per four-byte hash: the latest offset + 1
+};
 
 } // namespace lzx
 } // namespace cab32

@@ -4,12 +4,14 @@
 // linked-in core instead, with folders that small (LZX folders cut at that size) and LZX frames held to that
 // limit (frames over it written alone or uncompressed: lowered only to try those on extractors);
 // with --profile it runs the core with the DLL's settings and prints where the time went; --readers N
-// sets the core's reading threads.
-//   cab32_drive [--mem] [--profile] [--readers N] [--threads N [--folder-limit BYTES] [--lzx-folder BYTES]
-//               [--lzx-frame-limit BYTES]] COMMANDFILE
+// sets the core's reading threads; --lzx depth=N,nice=N,good=N,lazy=N,heads=N,near=N,split=0|1 sets the core's
+// LZX encoder (to measure each setting in the DLL's build, with --profile).
+//   cab32_drive [--mem] [--profile] [--readers N] [--lzx SETTINGS] [--threads N [--folder-limit BYTES]
+//               [--lzx-folder BYTES] [--lzx-frame-limit BYTES]] COMMANDFILE
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +31,29 @@ static void PrintStages(const cab32::StageTimes& t)
                 t.plan, t.readBusy, t.readWait, t.compressBusy, t.compressWait, t.write, t.verify, t.finish, t.total);
 }
 
+// Reads "name=value,..." into the LZX encoder's settings.
+static void SetLzx(cab32::LzxOptions& o, const char* text)
+{
+    static const struct
+    {
+        const char* name;
+        int cab32::LzxOptions::*field;
+    } kFields[] = {{"depth", &cab32::LzxOptions::chainDepth}, {"nice", &cab32::LzxOptions::niceLength},
+                   {"good", &cab32::LzxOptions::goodLength},  {"lazy", &cab32::LzxOptions::lazyLength},
+                   {"heads", &cab32::LzxOptions::headBits},   {"near", &cab32::LzxOptions::nearBits}};
+    for (std::string rest = text; !rest.empty();) {
+        const std::string item = rest.substr(0, rest.find(','));
+        rest = item.size() < rest.size() ? rest.substr(item.size() + 1) : std::string();
+        const std::string name = item.substr(0, item.find('='));
+        const int value = std::atoi(item.c_str() + std::min(item.size(), name.size() + 1));
+        if (name == "split")
+            o.splitBlocks = value != 0;
+        for (const auto& f : kFields)
+            if (name == f.name)
+                o.*f.field = value;
+    }
+}
+
 int main(int argc, char** argv)
 {
     cab32::ArchiveOptions options;
@@ -45,6 +70,8 @@ int main(int argc, char** argv)
             options.folderLimit = std::strtoull(argv[++i], nullptr, 10);
         else if (std::strcmp(argv[i], "--lzx-folder") == 0)
             options.lzxFolderBytes = std::strtoull(argv[++i], nullptr, 10);
+        else if (std::strcmp(argv[i], "--lzx") == 0)
+            SetLzx(options.lzx, argv[++i]);
         else if (std::strcmp(argv[i], "--lzx-frame-limit") == 0)
             options.lzx.frameLimit = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     }

@@ -21,7 +21,7 @@ struct Hostile
     Bytes data;
     int windowBits;
     LzxOptions::E8 e8 = LzxOptions::E8::Auto;
-    int chainBits = 20; // 21 lets a 2^21 window's matches reach its far end
+    int chainBits = LzxOptions().chainBits; // 21 lets a 2^21 window's matches reach its far end
 };
 
 // Frames unlike the rest of their block, and text, noise and base64 side by side.

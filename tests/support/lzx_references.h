@@ -18,10 +18,12 @@ namespace lzxref {
 
 using Bytes = std::vector<uint8_t>;
 
-// Encodes a whole folder, written in pieces of 'piece' bytes (0: at once).
+// Encodes a whole folder, written in pieces of 'piece' bytes (0: at once);
+// e8 and bits (when given) receive whether translation was on and where the
+// bits went.
 inline std::vector<cab32::LzxFrame> Encode(const Bytes& in, int windowBits,
                                            const cab32::LzxOptions& options = cab32::LzxOptions(), size_t piece = 0,
-                                           bool* e8 = nullptr)
+                                           bool* e8 = nullptr, cab32::LzxBitCounts* bits = nullptr)
 {
     cab32::LzxEncoder encoder(windowBits, in.size(), options);
     for (size_t at = 0; at < in.size();) {
@@ -36,6 +38,8 @@ inline std::vector<cab32::LzxFrame> Encode(const Bytes& in, int windowBits,
         frames.push_back(frame);
     if (e8)
         *e8 = encoder.E8Enabled();
+    if (bits)
+        *bits = encoder.BitCounts();
     return frames;
 }
 
