@@ -198,6 +198,10 @@ void BackupJob::CollectEntry(CStdioFile* file, const CString& path, const WIN32_
         m_arrLostNames.Add(path + name);
         return;
     }
+    if (IsReservedName(kept)) {
+        m_arrReservedNames.Add(path + name);
+        return;
+    }
     if (!FitsCabinet(path + kept, path + name, entry))
         return;
     if (folder) {

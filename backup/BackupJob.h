@@ -37,14 +37,15 @@ public:
     // What the walk left out, each in the order met: folders that could not be
     // listed, names that neither the code page nor a short name could carry,
     // folder links that were not followed, links whose target is missing,
-    // files and folders whose stored name would pass 255 bytes, and files too
-    // large to store. Then what the archiver left out of the cabinet it made
+    // files and folders whose stored name would pass 255 bytes or that Windows
+    // cannot make (reserved names), and files too large to store. Then what the archiver left out of the cabinet it made
     // (files deleted or changing while read), with how many it did not name.
     CStringArray m_arrSkippedFolders;
     CStringArray m_arrLostNames;
     CStringArray m_arrLinks;
     CStringArray m_arrDanglingLinks;
     CStringArray m_arrLongNames;
+    CStringArray m_arrReservedNames;
     CStringArray m_arrLargeFiles;
     CStringArray m_arrMovedFiles;
     int m_nMovedUnnamed = 0;

@@ -64,6 +64,10 @@ CString BackupJob::LeftOutWarning() const
     AppendGroup(text,
                 "格納する名前が 255 バイトを超えるファイルまたはフォルダが %d 個あり、バックアップされていません。",
                 m_arrLongNames);
+    AppendGroup(text,
+                "Windows で使えない名前 (末尾がピリオドや空白、CON や AUX などの予約名) のファイルまたはフォルダが "
+                "%d 個あり、バックアップされていません。",
+                m_arrReservedNames);
     AppendGroup(text, "大きすぎて (約 2 GB 超) 格納できないファイルが %d 個あり、バックアップされていません。",
                 m_arrLargeFiles);
     AppendGroup(text, "バックアップ中に変更または削除されたファイルが %d 個あり、バックアップされていません。",
@@ -80,6 +84,7 @@ void BackupJob::Reset(Project* project)
     m_arrLinks.RemoveAll();
     m_arrDanglingLinks.RemoveAll();
     m_arrLongNames.RemoveAll();
+    m_arrReservedNames.RemoveAll();
     m_arrLargeFiles.RemoveAll();
     m_arrMovedFiles.RemoveAll();
     m_nMovedUnnamed = 0;

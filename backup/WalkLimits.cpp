@@ -4,6 +4,8 @@
 
 #include <mbstring.h>
 
+#include <string>
+
 namespace {
 
 // Below this many characters every call takes a path as it is.
@@ -30,6 +32,27 @@ int StoredBytes(const std::wstring& wide)
 }
 
 } // namespace
+
+bool IsReservedName(const CString& name)
+{
+    // A double-byte character's trail byte is never a dot or a blank.
+    const int length = name.GetLength();
+    if (length == 0 || name[length - 1] == '.' || name[length - 1] == ' ')
+        return true;
+    // The name before its first dot, blanks trimmed, ASCII letters in upper case
+    // (a lead byte is never a letter, so no double-byte name matches).
+    std::string base(name.GetString(), static_cast<size_t>(length));
+    base = base.substr(0, base.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    for (char& c : base)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
+           base[3] <= '9';
+}
 
 std::wstring LongPathW(const CString& path)
 {

@@ -20,6 +20,11 @@ std::wstring LongPathW(const CString& path);
 // otherwise.
 int StoredNameBytes(const CString& fullPath, const CString& relative);
 
+// True for a name Windows cannot make and the archiver refuses: one that ends
+// in a dot or a blank, or a device's name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)
+// with or without an extension. Such names come from other systems' tools.
+bool IsReservedName(const CString& name);
+
 // True when a file of size bytes is larger than the archiver can store.
 bool TooLargeToStore(ULONGLONG size);
 

@@ -191,6 +191,22 @@ TEST(BackupRun, EachOutcomeAndItsMessage)
          1,
          1,
          all},
+        // Names from other systems' tools that Windows cannot make: the archiver would refuse them.
+        {"names Windows cannot make",
+         [&] {
+             RunUnix("cd " + sources.UnixPath() +
+                     "/src表 && touch aux.txt 'trail.' && mkdir 'odd ' && touch 'odd /x.txt'");
+         },
+         false,
+         {kSucceeded,
+          "Windows で使えない名前 (末尾がピリオドや空白、CON や AUX などの予約名) のファイルまたはフォルダが 3 "
+          "個あり、バックアップされていません。\n" +
+              std::string(source) + "\\aux.txt\n" + std::string(source) + "\\odd \n" + std::string(source) +
+              "\\trail."},
+         MB_OK | MB_ICONWARNING,
+         1,
+         1,
+         all},
         // Each name under a name the ANSI calls open; no folder link walked into.
         {"names outside the code page, and links",
          [&] {

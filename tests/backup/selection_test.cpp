@@ -87,7 +87,8 @@ TEST(Walk, EachEntryByItsNameAndKind)
 {
     TempDir dir;
     ASSERT_EQ(0u, RunUnix("cd " + dir.UnixPath() +
-                          " && touch a.txt there.txt CAFE~1.MD && mkdir __DI~FGN && touch __DI~FGN/y.txt"));
+                          " && touch a.txt there.txt CAFE~1.MD console.txt com0.c lpt10 && mkdir __DI~FGN && touch "
+                          "__DI~FGN/y.txt"));
     CString folder = dir.Path();
     const DWORD file = FILE_ATTRIBUTE_ARCHIVE, link = FILE_ATTRIBUTE_REPARSE_POINT,
                 directory = FILE_ATTRIBUTE_DIRECTORY;
@@ -96,6 +97,7 @@ TEST(Walk, EachEntryByItsNameAndKind)
         const wchar_t *name, *shortName;
         DWORD attributes;
         const char *line, *lost, *links, *dangling;
+        const char* reserved = ""; // left out: a name Windows cannot make
     } cases[] = {
         {L"a.txt", L"", file, "a.txt", "", "", ""},
         {L"caf\u00e9.md", L"CAFE~1.MD", file, "CAFE~1.MD", "", "", ""},
@@ -109,6 +111,16 @@ TEST(Walk, EachEntryByItsNameAndKind)
         {L".hidden", L"", file, "", "", "", ""},
         {L"caf\u00e9.obj", L"", file, "", "", "", ""},
         {L"Debug", L"", directory | link, "", "", "", ""},
+        {L"aux.txt", L"", file, "", "", "", "", "aux.txt"},
+        {L"Com1.c", L"", file, "", "", "", "", "Com1.c"},
+        {L"nul", L"", directory, "", "", "", "", "nul"},
+        {L"con .tar.gz", L"", file, "", "", "", "", "con .tar.gz"},
+        {L"trail.", L"", file, "", "", "", "", "trail."},
+        {L"blank ", L"", directory, "", "", "", "", "blank "},
+        {L"\u8868.", L"", file, "", "", "", "", "\x95\x5c."},
+        {L"console.txt", L"", file, "console.txt", "", "", ""},
+        {L"com0.c", L"", file, "com0.c", "", "", ""},
+        {L"lpt10", L"", file, "lpt10", "", "", ""},
     };
     Project project;
     project.sourceFolder = folder.Left(folder.GetLength() - 1);
@@ -134,6 +146,7 @@ TEST(Walk, EachEntryByItsNameAndKind)
         EXPECT_EQ(named(c.lost), Joined(job.m_arrLostNames));
         EXPECT_EQ(named(c.links), Joined(job.m_arrLinks));
         EXPECT_EQ(named(c.dangling), Joined(job.m_arrDanglingLinks));
+        EXPECT_EQ(named(c.reserved), Joined(job.m_arrReservedNames));
         EXPECT_EQ("", Joined(job.m_arrSkippedFolders));
     }
 }
