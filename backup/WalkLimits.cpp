@@ -1,15 +1,13 @@
 #include "backup/WalkLimits.h"
 
 #include "cab32/Cab32.h"
+#include "cab32/LongPaths.h"
 
 #include <mbstring.h>
 
 #include <string>
 
 namespace {
-
-// Below this many characters every call takes a path as it is.
-const int kShortPath = MAX_PATH - 12;
 
 std::wstring Widen(LPCSTR text, int length)
 {
@@ -56,17 +54,7 @@ bool IsReservedName(const CString& name)
 
 std::wstring LongPathW(const CString& path)
 {
-    std::wstring wide = Widen(path, path.GetLength());
-    if (wide.size() < static_cast<size_t>(kShortPath) || wide.compare(0, 4, L"\\\\?\\") == 0)
-        return wide;
-    DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    std::wstring full(n, L'\0');
-    if (n == 0 || (n = GetFullPathNameW(wide.c_str(), n, &full[0], nullptr)) == 0 || n >= full.size())
-        return wide;
-    full.resize(n);
-    if (full.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
+    return cab32::ExtendedLengthPath(Widen(path, path.GetLength()));
 }
 
 // As the archiver resolves it: the long form of the full path, of which the

@@ -9,8 +9,8 @@
 
 #include "framework/CString.h"
 
-// path (ANSI) for the wide calls: as it is while short enough for them, else
-// its full form behind "\\?\" ("\\?\UNC\" for a share).
+// path (ANSI) for the wide calls, in its extended-length form where it is too
+// long for them, as the archiver opens it (cab32/LongPaths.h).
 std::wstring LongPathW(const CString& path);
 
 // The bytes of the name the archiver stores for a file or folder listed as

@@ -1,14 +1,8 @@
 #include "cab32/win32/Win32Paths.h"
 
+#include "cab32/LongPaths.h"
+
 namespace cab32 {
-
-namespace {
-
-// Below this many characters every call takes a path as it is (a folder
-// made by CreateDirectory leaves room for an 8.3 name in MAX_PATH).
-constexpr size_t kShortPath = MAX_PATH - 12;
-
-} // namespace
 
 bool IsAnsiLeadByte(unsigned char c)
 {
@@ -40,17 +34,7 @@ std::string Narrow(const std::wstring& wide, UINT codePage, bool* exact)
 
 std::wstring LongPathW(const std::string& path)
 {
-    std::wstring wide = Widen(path, CP_ACP);
-    if (wide.size() < kShortPath || wide.compare(0, 4, L"\\\\?\\") == 0)
-        return wide;
-    DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    std::wstring full(n, L'\0');
-    if (n == 0 || (n = GetFullPathNameW(wide.c_str(), n, &full[0], nullptr)) == 0 || n >= full.size())
-        return wide;
-    full.resize(n);
-    if (full.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
+    return ExtendedLengthPath(Widen(path, CP_ACP));
 }
 
 } // namespace cab32

@@ -19,9 +19,8 @@ std::wstring Widen(const std::string& text, UINT codePage);
 // exact counterpart there (no best fit is taken).
 std::string Narrow(const std::wstring& wide, UINT codePage, bool* exact);
 
-// path (ANSI) for the wide calls: as it is while it is short enough for
-// them, else its full form behind "\\?\" ("\\?\UNC\" for a share), which
-// lifts the MAX_PATH limit.
+// path (ANSI) for the wide calls, in its extended-length form where it is
+// too long for them (cab32/LongPaths.h).
 std::wstring LongPathW(const std::string& path);
 
 } // namespace cab32
