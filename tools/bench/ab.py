@@ -4,7 +4,8 @@ whose load drifts: old build, new build, `gcab -c -z`, ROUNDS times; medians.
 Run under the Wine environment tools/bench.sh sets up (WINEPREFIX, one
 persistent wineserver).
   python3 tools/bench/ab.py OLD_BIN_DIR NEW_BIN_DIR TREE ROUNDS [cab32_drive args for the new build...]
-(a bin dir holds cab32_drive.exe and CAB32.dll, e.g. build/windows/bin)"""
+(a bin dir holds cab32_drive.exe and CAB32.dll, e.g. build/windows/bin;
+AB_SWITCHES=-mszip gives both builds that switch)"""
 import os
 import statistics
 import subprocess
@@ -14,6 +15,7 @@ import time
 root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 old_bin, new_bin, tree_name, rounds = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
 extra = sys.argv[5:]
+switches = os.environ.get("AB_SWITCHES", "")
 work = os.path.join(root, "build", "bench")
 tree = os.path.join(work, tree_name)
 out = os.path.join(work, "ab")
@@ -35,7 +37,7 @@ def run(bindir, tag, args=()):
     cmd = os.path.join(out, tag + ".cmd")
     cab = os.path.join(out, tag + ".cab")
     with open(cmd, "w") as f:
-        f.write('-a "%s" "%s\\" "@%s"' % (winpath(cab), winpath(tree), winpath(rsp)))
+        f.write('%s-a "%s" "%s\\" "@%s"' % (switches + " " if switches else "", winpath(cab), winpath(tree), winpath(rsp)))
     o = subprocess.run([os.path.join(root, "tools", "wine-run"), os.path.join(bindir, "cab32_drive.exe")] +
                        list(args) + [winpath(cmd)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                        stdin=subprocess.DEVNULL).stdout.decode("cp932", "replace")
