@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cab32/Cab32.h"
+#include "tests/support/cab32_binding.h"
 #include "cab32/win32/ProgressWindow.h"
 
 namespace {
@@ -18,10 +19,7 @@ class Dll : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_dll = LoadLibraryA("CAB32.dll");
-        ASSERT_NE(nullptr, m_dll);
-        m_cab = reinterpret_cast<Cab32Command>(
-            reinterpret_cast<void*>(GetProcAddress(m_dll, MAKEINTRESOURCEA(kCab32CommandOrdinal))));
+        m_cab = BindCab32(m_dll);
         ASSERT_NE(nullptr, m_cab);
         char tmp[MAX_PATH];
         GetTempPathA(MAX_PATH, tmp);

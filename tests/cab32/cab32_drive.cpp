@@ -22,6 +22,7 @@
 #include "cab32/win32/Messages.h"
 #include "cab32/win32/Win32Files.h"
 #include "cab32/win32/Win32Paths.h"
+#include "tests/support/cab32_binding.h"
 
 // The run's stages as "stage_<name>=<seconds>" lines, for the benchmark.
 static void PrintStages(const cab32::StageTimes& t)
@@ -94,10 +95,8 @@ int main(int argc, char** argv)
             PrintStages(report.times);
         return 0;
     }
-    HMODULE dll = LoadLibraryA("CAB32.dll");
-    Cab32Command cab = dll ? reinterpret_cast<Cab32Command>(
-                                 reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(kCab32CommandOrdinal))))
-                           : nullptr;
+    HMODULE dll = nullptr;
+    Cab32Command cab = BindCab32(dll);
     if (cab == nullptr)
         return 101;
     PROCESS_MEMORY_COUNTERS before = {}, after = {};

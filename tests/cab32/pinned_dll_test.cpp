@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cab32/Cab32.h"
+#include "tests/support/cab32_binding.h"
 #include "tests/support/pinned_cabinets.h"
 
 namespace {
@@ -18,10 +19,7 @@ class PinnedDll : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_dll = LoadLibraryA("CAB32.dll");
-        ASSERT_NE(nullptr, m_dll);
-        m_cab = reinterpret_cast<Cab32Command>(
-            reinterpret_cast<void*>(GetProcAddress(m_dll, MAKEINTRESOURCEA(kCab32CommandOrdinal))));
+        m_cab = BindCab32(m_dll);
         ASSERT_NE(nullptr, m_cab);
         char tmp[MAX_PATH];
         GetTempPathA(MAX_PATH, tmp);
