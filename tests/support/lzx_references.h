@@ -239,4 +239,21 @@ inline bool DecodeWithLibmspack(const std::vector<cab32::LzxFrame>& frames, size
     return ok;
 }
 
+// What goes wrong reading the frames back, "" when nothing does: our decoder
+// and libmspack must both give data back, and no match may reach further back
+// than the window less the encoder's reserve.
+inline std::string ReadBackFault(const std::vector<cab32::LzxFrame>& frames, const Bytes& data, int windowBits)
+{
+    std::string fault;
+    Bytes ours, theirs;
+    uint32_t largestOffset = 0;
+    if (!Decode(frames, windowBits, ours, &largestOffset) || ours != data)
+        fault += "our decoder gives other bytes; ";
+    else if (largestOffset > (1u << windowBits) - cab32::kLzxOffsetReserve)
+        fault += "a match reaches " + std::to_string(largestOffset) + " bytes back; ";
+    if (!DecodeWithLibmspack(frames, data.size(), windowBits, theirs) || theirs != data)
+        fault += "libmspack gives other bytes; ";
+    return fault;
+}
+
 } // namespace lzxref
